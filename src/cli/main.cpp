@@ -1,1 +1,60 @@
-int main() { return 0; }
+// sonitor-cli: the editor's core without a window.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/CliCommands.h"
+#include "foundation/WorkingFolder.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: sonitor-cli COMMAND [OPTIONS]\n"
+    "\n"
+    "Sonitor's audio editing core from the command line.\n"
+    "\n"
+    "Commands:\n"
+    "  demo [--seconds N]   generate N seconds (default 5) of stereo audio into a\n"
+    "                       document, cut, paste, repeat and amplify parts of it,\n"
+    "                       undo and redo, and print the document's segment list,\n"
+    "                       length and working files\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help           show this help and exit\n"
+    "  -V, --version        show the version and exit\n"
+    "\n"
+    "Settings are read from $SONITOR_CONFIG_HOME/settings.ini or\n"
+    "~/.config/Orvelsoft/Sonitor/settings.ini. Working files go to a private\n"
+    "folder inside the working folder, removed when the program ends.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::fputs(kUsage, stderr);
+        return sonitor::cli::kExitUsage;
+    }
+    const std::string& command = args[0];
+    if (command == "-h" || command == "--help" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return sonitor::cli::kExitOk;
+    }
+    if (command == "-V" || command == "--version") {
+        std::printf("sonitor-cli %s\n", SONITOR_VERSION);
+        return sonitor::cli::kExitOk;
+    }
+
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "demo") {
+        sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
+        if (!session.Ok()) {
+            std::fprintf(stderr, "sonitor-cli: cannot create a working folder\n");
+            return sonitor::cli::kExitFailed;
+        }
+        return sonitor::cli::RunDemo(rest);
+    }
+    std::fprintf(stderr, "sonitor-cli: unknown command '%s'\nTry 'sonitor-cli --help'.\n", command.c_str());
+    return sonitor::cli::kExitUsage;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "document/AudioClip.h"
@@ -28,12 +29,13 @@ private:
     AudioClip clip_;
     int32_t length_;
     int32_t position_ = 0;
-    size_t next_ = 0;          // index of the segment after the open one
-    int32_t framesLeft_ = 0;   // frames left in the open segment
-    bool silent_ = true;       // the open segment is silence (or unreadable)
-    int32_t multiplier_ = 512; // segment gain >> 15; 512 is unity
+    size_t next_ = 0;           // index of the segment after the open one
+    int32_t framesLeft_ = 0;    // frames left in the open segment
+    bool silent_ = true;        // the open segment is silence (or unreadable)
+    int32_t multiplier_ = 512;  // segment gain >> 15; 512 is unity
     UniqueFd file_;
-    int64_t fileOffset_ = 0;   // byte offset of the next frame in file_
+    uint16_t fileId_ = kSilenceFileId;  // the working file file_ has open
+    int64_t fileOffset_ = 0;            // byte offset of the next frame in file_
 };
 
 Ref<ClipReader> OpenClipReader(const AudioClip& clip);
@@ -44,5 +46,8 @@ inline int32_t ApplyReaderGain(int32_t sample, int32_t multiplier) {
     const int64_t v = (static_cast<int64_t>(sample) * multiplier) >> 9;
     return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
 }
+
+// ApplyReaderGain over a buffer, in place.
+void ApplyReaderGain(int32_t* samples, size_t count, int32_t multiplier);
 
 }  // namespace sonitor

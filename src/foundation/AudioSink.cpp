@@ -43,8 +43,12 @@ NullSink::NullSink() : AudioSink(44100, 1) {
     SetDiscarding();
 }
 
-NullSink::~NullSink() { Close(); }
+NullSink::~NullSink() {
+    Close();
+}
 
-Ref<AudioSink> MakeNullSink() { return MakeRef<NullSink>(); }
+Ref<AudioSink> MakeNullSink() {
+    return MakeRef<NullSink>();
+}
 
 }  // namespace sonitor

@@ -30,7 +30,9 @@ void NullSource::Read(int32_t* buffer, int32_t frames) {
     if (frames > 0) std::memset(buffer, 0, static_cast<size_t>(frames) * Channels() * sizeof(int32_t));
 }
 
-Ref<AudioSource> MakeNullSource(uint8_t status) { return MakeRef<NullSource>(status); }
+Ref<AudioSource> MakeNullSource(uint8_t status) {
+    return MakeRef<NullSource>(status);
+}
 
 void ReadInPieces(AudioSource& source, int32_t* buffer, int64_t frames) {
     const int channels = source.Channels();

@@ -57,6 +57,10 @@ bool EmptyFolder(const std::string& path);
 // skipped), then for the folder itself. Symbolic links are removed, never
 // followed.
 bool RemoveFolderTree(const std::string& path);
+// Removes path and everything below it, names beginning with '.' included,
+// for folders that are wholly ours. Links are removed, never followed. Uses
+// only async-signal-safe calls and no heap, so a signal handler may call it.
+bool RemoveFolderTreeFully(const char* path) noexcept;
 
 // Creates the folder and every missing parent with the given mode (before
 // the umask); true when the folder exists afterwards.

@@ -8,6 +8,10 @@ namespace sonitor {
 
 class UserPrompt;
 
+// $HOME, else the home folder in the password database; empty when neither
+// names one.
+std::string HomeFolder();
+
 // ${XDG_DATA_HOME:-$HOME/.local/share}/Orvelsoft/Sonitor, created when
 // missing. Without a home folder, /tmp/Orvelsoft/Sonitor.
 std::string UserDataFolder();

@@ -29,6 +29,8 @@ std::string NormalizeSeparators(std::string_view path);
 // character is cut in two.
 std::string BoundedCopy(std::string_view text, size_t maxBytes);
 
-inline bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+inline bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
 
 }  // namespace sonitor

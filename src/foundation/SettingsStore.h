@@ -43,11 +43,13 @@ public:
                            const std::string& defaultValue = "") const;
     std::string ReadStringWithMachineFallback(const std::string& section, const std::string& name) const;
     int ReadInt(const std::string& section, const std::string& name, int defaultValue) const;
-    int ReadIntWithMachineFallback(const std::string& section, const std::string& name, int defaultValue) const;
+    int ReadIntWithMachineFallback(const std::string& section, const std::string& name,
+                                   int defaultValue) const;
     bool ReadBool(const std::string& section, const std::string& name, bool defaultValue) const;
 
     bool WriteString(const std::string& section, const std::string& name, const std::string& text) const;
-    bool WriteStringAllUsers(const std::string& section, const std::string& name, const std::string& text) const;
+    bool WriteStringAllUsers(const std::string& section, const std::string& name,
+                             const std::string& text) const;
     bool WriteInt(const std::string& section, const std::string& name, int value) const;
     bool WriteIntAllUsers(const std::string& section, const std::string& name, int value) const;
     bool WriteBool(const std::string& section, const std::string& name, bool flag) const;

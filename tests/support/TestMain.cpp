@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestEnvironment.h"
+#include "support/TestEnvironment.h"
 #include "foundation/FileUtil.h"
 #include "foundation/WorkingFolder.h"
 
@@ -45,6 +45,6 @@ int main(int argc, char** argv) {
         sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
         result = RUN_ALL_TESTS();
     }
-    if (std::getenv("SONITOR_KEEP_TEST_ROOT") == nullptr) sonitor::RemoveFolderTree(root);
+    if (std::getenv("SONITOR_KEEP_TEST_ROOT") == nullptr) sonitor::RemoveFolderTreeFully(root.c_str());
     return result;
 }

@@ -1,0 +1,47 @@
+# Sonitor: `make run` and `make check` are all a fresh Debian machine needs.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+
+SANITIZER_ENV = ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1 \
+                UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+.PHONY: all deps configure build run check test asan bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DSONITOR_WERROR=ON $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/bin/sonitor-cli demo
+
+test: build
+	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
+
+# The whole suite, then the core tests again under AddressSanitizer and
+# UBSan, stopping at the first error.
+check: test asan
+
+asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DSONITOR_SANITIZE=ON -DSONITOR_CORE_ONLY=ON \
+	    -DSONITOR_BUILD_BENCH=OFF -DSONITOR_WERROR=ON >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest -j $(JOBS) --output-on-failure --stop-on-failure
+
+bench: build
+	bench/run-clip-io $(BUILD)
+	$(BUILD)/bin/clip_bench
+
+format:
+	@find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sonitor::cli {
+
+// Exit statuses shared by every subcommand.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitCancelled = 130;
+
+// `sonitor-cli demo [--seconds N]`: generates audio into a document, edits
+// it, undoes and redoes, and prints the segment list and working files.
+int RunDemo(const std::vector<std::string>& args);
+
+}  // namespace sonitor::cli

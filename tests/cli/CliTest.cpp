@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <string>
+
+#include "support/TestEnvironment.h"
+#include "foundation/FileUtil.h"
+#include "foundation/Text.h"
+
+namespace sonitor {
+namespace {
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs sonitor-cli with its own data folder, so that what it leaves behind
+// can be inspected.
+CliRun RunCli(const std::string& args, const std::string& dataHome) {
+    const std::string folder = test::MakeTempFolder("cli");
+    const std::string out = folder + "/out.txt";
+    const std::string err = folder + "/err.txt";
+    const int status = test::RunShell("XDG_DATA_HOME='" + dataHome + "' '" SONITOR_CLI "' " + args + " >'" + out +
+                                      "' 2>'" + err + "'");
+    return {status, ReadWholeFile(out).value_or(""), ReadWholeFile(err).value_or("")};
+}
+
+int CountEntries(const std::string& folder) {
+    int n = 0;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* e = readdir(dir)) {
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") ++n;
+        }
+        closedir(dir);
+    }
+    return n;
+}
+
+TEST(CliTest, HelpVersionAndUsageErrors) {
+    const std::string data = test::MakeTempFolder("data");
+    CliRun r = RunCli("--help", data);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Usage: sonitor-cli"), std::string::npos);
+    EXPECT_NE(r.out.find("demo"), std::string::npos);
+
+    r = RunCli("--version", data);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("sonitor-cli ", 0), 0u);
+
+    r = RunCli("", data);
+    EXPECT_EQ(r.status, 2);
+    r = RunCli("frobnicate", data);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unknown command 'frobnicate'"), std::string::npos);
+    r = RunCli("demo --seconds 0", data);
+    EXPECT_EQ(r.status, 2);
+}
+
+// The demo edits a real document; its figures are fixed by the edits, and it
+// leaves nothing behind in the working folder.
+TEST(CliTest, DemoEditsUndoesAndCleansUp) {
+    const std::string data = test::MakeTempFolder("data");
+    const CliRun r = RunCli("demo --seconds 2", data);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // 2 s = 88200 frames; cut 10 %, paste it back, repeat the first 5 % three
+    // times: 88200 + 3 * 4410.
+    EXPECT_NE(r.out.find("Generated tones:         length 0:00:02.000 (88200 frames), 1 segments"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Cut 20%..30%:            length 0:00:01.800 (79380 frames)"), std::string::npos);
+    EXPECT_NE(r.out.find("(101430 frames)"), std::string::npos);
+    EXPECT_NE(r.out.find("Menu:                    Undo Amplify"), std::string::npos);
+    EXPECT_NE(r.out.find("Menu:                    Redo Amplify"), std::string::npos);
+    // 50 % of unity is 0x7FFFF8 (the division comes first), which the reader
+    // applies as 255/512: 6.06 dB below the -6.02 dB tones.
+    EXPECT_NE(r.out.find("outside the amplified range: -6.0 dB / -6.0 dB; inside: -12.1 dB / -12.1 dB"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("0.aud"), std::string::npos);
+    EXPECT_NE(r.out.find("705600 bytes"), std::string::npos);  // 88200 frames * 2 channels * 4
+
+    const std::string working = data + "/Orvelsoft/Sonitor";
+    EXPECT_TRUE(IsFolder(working));
+    EXPECT_EQ(CountEntries(working), 0) << "the private working folder must be removed at exit";
+}
+
+}  // namespace
+}  // namespace sonitor
