@@ -310,11 +310,12 @@ int32_t ScaledGain(int32_t gain, int32_t percent) {
 
 void ClipScaleRange(AudioClip& clip, int32_t start, int32_t end, int32_t percent) {
     if (percent == 100 || start > end) return;
-    // The range is cut out, rescaled and put back; the same rules as
-    // ClipCut and ClipInsert apply where it lies outside the clip.
-    const int64_t piece = int64_t{end} - start;
-    const int64_t remaining = clip.Length() - FramesDeleted(clip.Length(), start, end);
-    if (piece > kMaxFrames || LengthAfterInsert(remaining, start, piece) > kMaxFrames) return;
+    // A gain change never changes the length: the part of the range outside
+    // the clip has no sound to scale, and cutting it out and putting it back
+    // would pad the clip with silence.
+    start = std::max(start, 0);
+    end = std::min(end, clip.Length());
+    if (start >= end) return;
     AudioClip temp;
     ClipCut(temp, clip, start, end);
     for (ClipSegment& seg : ClipAccess::Segs(temp))

@@ -155,6 +155,9 @@ void MRepeat(Model& m, int64_t start, int64_t end, int times) {
 
 void MScale(Model& m, int64_t start, int64_t end, int32_t percent) {
     if (percent == 100 || start > end) return;
+    start = std::max<int64_t>(start, 0);
+    end = std::min<int64_t>(end, static_cast<int64_t>(m.size()));
+    if (start >= end) return;
     Model piece;
     MCut(piece, m, start, end);
     for (ModelFrame& f : piece)
@@ -566,9 +569,9 @@ TEST(ClipOperations, RefusesToPassTheLargestLength) {
     EXPECT_FALSE(ClipRepeat(clip, 0, 11, 1));
     EXPECT_FALSE(ClipRepeat(clip, -6, 0, 1));
     EXPECT_FALSE(ClipReplaceRange(clip, 0, 5, small));
-    ClipScaleRange(clip, -6, 5, 50);  // would put the range back with 6 more frames
-    EXPECT_EQ(clip.Segments(), before);
+    ClipScaleRange(clip, -6, 5, 50);  // only [0, 5) has sound to scale
     EXPECT_EQ(clip.Length(), kMax - 10);
+    ClipScaleRange(clip, 0, 5, 200);
 
     AudioClip dest;
     EXPECT_FALSE(ClipExtract(dest, clip, -1, kMax));
