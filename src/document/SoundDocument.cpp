@@ -14,28 +14,6 @@ bool SoundDocument::HasSelection() const {
     return selectionStart < selectionEnd;
 }
 
-DocumentState SoundDocument::CaptureState() const {
-    DocumentState s;
-    s.clip = clip;
-    s.modified = modified;
-    s.selectionStart = selectionStart;
-    s.selectionEnd = selectionEnd;
-    s.cursor = cursor;
-    s.viewStart = viewStart;
-    s.viewEnd = viewEnd;
-    return s;
-}
-
-void SoundDocument::RestoreState(const DocumentState& state) {
-    clip = state.clip;
-    modified = state.modified;
-    selectionStart = state.selectionStart;
-    selectionEnd = state.selectionEnd;
-    cursor = state.cursor;
-    viewStart = state.viewStart;
-    viewEnd = state.viewEnd;
-}
-
 void SetSelection(SoundDocument& document, int32_t a, int32_t b, int32_t cursor, DocumentHost& host) {
     document.selectionStart = std::min(a, b);
     document.selectionEnd = std::max(a, b);

@@ -22,23 +22,18 @@ struct TagEntry {
 // An open sound: its clip, selection, cursor, view, undo ring and tags.
 // Shared by the windows that show it (reference counted); freed when the last
 // one lets go. Changed only on the user-interface thread.
-class SoundDocument final : public RefCounted {
+//
+// The part an undo slot saves (clip, modified flag, selection, cursor, view)
+// is the DocumentState base. Destruction order follows from the layout: the
+// undo slots go first, then the tags, then the clip.
+class SoundDocument final : public RefCounted, public DocumentState {
 public:
     SoundDocument() = default;
-    SoundDocument(uint32_t sampleRate, uint8_t channels) : clip(sampleRate, channels) {}
+    SoundDocument(uint32_t sampleRate, uint8_t channels) { clip.SetFormat(sampleRate, channels); }
 
-    // Declaration order matters: on destruction the undo slots go first,
-    // then the tags, then the clip.
-    AudioClip clip;
     std::vector<TagEntry> tags;
     UndoRing undo;
 
-    bool modified = false;
-    int32_t selectionStart = 0;
-    int32_t selectionEnd = 0;
-    int32_t cursor = 0;
-    int32_t viewStart = 0;
-    int32_t viewEnd = 0;
     // Full path of the file, or "Untitled %d" for a new document.
     std::string fileName;
     // Kept for the wave window.
@@ -52,8 +47,8 @@ public:
     bool HasSelection() const;
     int32_t Length() const { return clip.Length(); }
 
-    DocumentState CaptureState() const;
-    void RestoreState(const DocumentState& state);
+    DocumentState CaptureState() const { return *this; }
+    void RestoreState(const DocumentState& state) { static_cast<DocumentState&>(*this) = state; }
 };
 
 // Selection start = min(a, b), end = max(a, b), the cursor as given; then
