@@ -3,10 +3,11 @@
 //   clip_bench [benchmark flags]
 //       Cut, paste, delete and undo snapshots on a one-hour stereo document
 //       made of 1,000 or 10,000 segments.
-//   clip_bench --io DIR [--seconds N] [--pause]
+//   clip_bench --io DIR [--seconds N] [--read-rounds R] [--pause]
 //       Writes N seconds (default 3600) of 44.1 kHz stereo through a
 //       ClipWriter in 8192-frame blocks into a working folder below DIR, then
-//       reads it back through a ClipReader. With --pause it waits for a line
+//       reads it back R times (default 1) through a ClipReader. With --pause
+//       it waits for a line
 //       on stdin after each phase, so that a script can run peer tools on
 //       the same disk in between (see run-clip-io).
 //
@@ -157,7 +158,7 @@ void WaitForGo(bool pause) {
     std::getline(std::cin, line);
 }
 
-int RunIo(const std::string& dir, int64_t seconds, bool pause) {
+int RunIo(const std::string& dir, int64_t seconds, bool pause, int readRounds) {
     WorkingFolderSession session(WorkingFolderMode::Private, dir);
     if (!session.Ok()) {
         std::fprintf(stderr, "clip_bench: cannot make a working folder in %s\n", dir.c_str());
@@ -200,20 +201,23 @@ int RunIo(const std::string& dir, int64_t seconds, bool pause) {
     WaitForGo(pause);
 
     std::vector<int32_t> buffer(static_cast<size_t>(kBlockFrames) * kChannels);
-    int64_t sum = 0;
-    t0 = Clock::now();
-    {
-        Ref<ClipReader> reader = OpenClipReader(clip);
-        for (int64_t done = 0; done < frames; done += kBlockFrames) {
-            reader->Read(buffer.data(), static_cast<int32_t>(std::min<int64_t>(kBlockFrames, frames - done)));
-            sum += buffer[0];
+    for (int round = 0; round < readRounds; ++round) {
+        int64_t sum = 0;
+        t0 = Clock::now();
+        {
+            Ref<ClipReader> reader = OpenClipReader(clip);
+            for (int64_t done = 0; done < frames; done += kBlockFrames) {
+                reader->Read(buffer.data(),
+                             static_cast<int32_t>(std::min<int64_t>(kBlockFrames, frames - done)));
+                sum += buffer[0];
+            }
         }
+        s = Seconds(Clock::now() - t0);
+        std::printf("clip-reader bytes=%.0f seconds=%.3f MBps=%.1f check=%lld\n", bytes, s, bytes / s / 1e6,
+                    static_cast<long long>(sum));
+        std::fflush(stdout);
+        WaitForGo(pause);
     }
-    s = Seconds(Clock::now() - t0);
-    std::printf("clip-reader bytes=%.0f seconds=%.3f MBps=%.1f check=%lld\n", bytes, s, bytes / s / 1e6,
-                static_cast<long long>(sum));
-    std::fflush(stdout);
-    WaitForGo(pause);
     return 0;
 }
 
@@ -232,17 +236,20 @@ int main(int argc, char** argv) {
     std::string ioDir;
     int64_t seconds = 3600;
     bool pause = false;
+    int readRounds = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--io" && i + 1 < argc) {
             ioDir = argv[++i];
         } else if (arg == "--seconds" && i + 1 < argc) {
             seconds = std::atoll(argv[++i]);
+        } else if (arg == "--read-rounds" && i + 1 < argc) {
+            readRounds = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--pause") {
             pause = true;
         }
     }
-    if (!ioDir.empty()) return sonitor::RunIo(ioDir, seconds, pause);
+    if (!ioDir.empty()) return sonitor::RunIo(ioDir, seconds, pause, readRounds);
 
     sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private, sonitor::BenchBase());
     benchmark::Initialize(&argc, argv);
