@@ -11,8 +11,9 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitCancelled = 130;
 
-// `sonitor-cli demo [--seconds N]`: generates audio into a document, edits
-// it, undoes and redoes, and prints the segment list and working files.
+// `sonitor-cli demo [--seconds N] [--rate HZ]`: loads generated tones into
+// a document through the copy loop, edits it, undoes and redoes, and prints
+// the segment list and working files.
 int RunDemo(const std::vector<std::string>& args);
 
 }  // namespace sonitor::cli

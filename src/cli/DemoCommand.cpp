@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "cli/CliCommands.h"
+#include "cli/TerminalTaskHost.h"
 #include "document/ClipReader.h"
 #include "document/ClipWriter.h"
+#include "document/CopySourceToSink.h"
 #include "document/DocumentHost.h"
 #include "document/SoundDocument.h"
 #include "document/WorkingFileTable.h"
@@ -33,22 +35,52 @@ std::string TimeText(int64_t frames, int32_t rate) {
                   static_cast<long>(ms / 1000 % 60), static_cast<long>(ms % 1000));
 }
 
-// Two tones, 440 Hz left and 660 Hz right, at half of 16-bit full scale.
-bool GenerateTones(SoundDocument& doc, int32_t frames) {
-    auto writer = CreateClipWriter(&doc.clip, kRate, kChannels);
-    std::vector<int32_t> block(static_cast<size_t>(kMaxTransferFrames) * kChannels);
-    const double amplitude = kFullScale16 / 2.0;
-    for (int32_t done = 0; done < frames;) {
-        const int32_t n = std::min(kMaxTransferFrames, frames - done);
-        for (int32_t i = 0; i < n; ++i) {
-            const double t = static_cast<double>(done + i) / kRate;
-            block[2 * i] = static_cast<int32_t>(std::lround(amplitude * std::sin(2 * M_PI * 440.0 * t)));
-            block[2 * i + 1] = static_cast<int32_t>(std::lround(amplitude * std::sin(2 * M_PI * 660.0 * t)));
+// Two tones, 440 Hz left and 660 Hz right, at half of 16-bit full scale,
+// computed at any rate.
+class ToneSource final : public AudioSource {
+public:
+    ToneSource(int32_t rate, int32_t frames) : AudioSource(rate, kFullScale16, kChannels), length_(frames) {}
+
+    void Read(int32_t* buffer, int32_t frames) override {
+        const double amplitude = kFullScale16 / 2.0;
+        for (int32_t i = 0; i < frames; ++i) {
+            const int64_t f = int64_t{position_} + i;
+            const bool inside = f >= 0 && f < length_;
+            const double t = static_cast<double>(f) / SampleRate();
+            buffer[2 * i] = inside ? static_cast<int32_t>(std::lround(amplitude * std::sin(2 * M_PI * 440.0 * t))) : 0;
+            buffer[2 * i + 1] =
+                inside ? static_cast<int32_t>(std::lround(amplitude * std::sin(2 * M_PI * 660.0 * t))) : 0;
         }
-        writer->Write(block.data(), n);
-        done += n;
+        position_ += frames;
     }
-    return writer->Close();
+    int32_t Position() const override { return position_; }
+    int32_t Length() const override { return length_; }
+    void Seek(int32_t position) override { position_ = position; }
+
+private:
+    int32_t length_;
+    int32_t position_ = 0;
+};
+
+// Loads the tones into the document through the copy loop, converting them
+// from their own rate to the document's.
+int32_t GenerateTones(SoundDocument& doc, int32_t sourceRate, double seconds, TaskHost& host) {
+    auto source = MakeRef<ToneSource>(sourceRate, static_cast<int32_t>(seconds * sourceRate));
+    FunctionTask task("Generating tones", [&](ProgressTask& t) {
+        AudioClip clip;
+        int32_t result;
+        {
+            auto writer = CreateClipWriter(&clip, kRate, kChannels);
+            result = CopySourceToSink(t, Format("Generating %.0f s of tones at %d Hz", seconds, sourceRate),
+                                      source, writer);
+            if (!writer->Close() && result == kTaskDone) result = kTaskFailed;
+        }
+        // A cancelled or failed load leaves the document as it was; the
+        // partial working file goes with the clip.
+        if (result == kTaskDone) doc.clip = std::move(clip);
+        return result;
+    });
+    return RunTask(task, host);
 }
 
 // Peak of each channel over [start, end), in dB relative to 16-bit full scale.
@@ -114,6 +146,7 @@ void PrintWorkingFiles() {
 
 int RunDemo(const std::vector<std::string>& args) {
     double seconds = 5;
+    int32_t sourceRate = kRate;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--seconds" && i + 1 < args.size()) {
             char* end = nullptr;
@@ -122,6 +155,14 @@ int RunDemo(const std::vector<std::string>& args) {
                 std::fprintf(stderr, "sonitor-cli demo: --seconds takes a number from 1 to 3600\n");
                 return kExitUsage;
             }
+        } else if (args[i] == "--rate" && i + 1 < args.size()) {
+            char* end = nullptr;
+            const long rate = std::strtol(args[++i].c_str(), &end, 10);
+            if (end == args[i].c_str() || *end != '\0' || rate < 1000 || rate > 384000) {
+                std::fprintf(stderr, "sonitor-cli demo: --rate takes a rate from 1000 to 384000 Hz\n");
+                return kExitUsage;
+            }
+            sourceRate = static_cast<int32_t>(rate);
         } else {
             std::fprintf(stderr, "sonitor-cli demo: unknown option '%s'\n", args[i].c_str());
             return kExitUsage;
@@ -129,13 +170,20 @@ int RunDemo(const std::vector<std::string>& args) {
     }
 
     HeadlessDocumentHost host;
+    TerminalTaskHost tasks;
     auto doc = MakeRef<SoundDocument>(kRate, kChannels);
     doc->fileName = UntitledName(NextUntitledNumber({}));
-    const int32_t total = static_cast<int32_t>(seconds * kRate);
-    if (!GenerateTones(*doc, total)) {
-        std::fprintf(stderr, "sonitor-cli demo: could not write the working files in %s\n", WorkingFolder().c_str());
-        return kExitFailed;
+    switch (GenerateTones(*doc, sourceRate, seconds, tasks)) {
+        case kTaskDone:
+            break;
+        case kTaskCancelled:
+            return kExitCancelled;
+        default:
+            std::fprintf(stderr, "sonitor-cli demo: could not write the working files in %s\n",
+                         WorkingFolder().c_str());
+            return kExitFailed;
     }
+    const int32_t total = doc->Length();
     PrintState("Generated tones:", *doc);
 
     const auto at = [&](double fraction) { return static_cast<int32_t>(total * fraction); };

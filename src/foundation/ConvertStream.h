@@ -14,12 +14,15 @@ namespace sonitor {
 Ref<AudioSource> ConvertStream(Ref<AudioSource> source, int32_t sampleRate, int channels);
 
 // Between one and two channels: two to one keeps the left channel, one to
-// two copies each sample into both.
+// two copies each sample into both. The source itself when it already has
+// the count; any other pair gives a silent source with status 3.
 Ref<AudioSource> ConvertChannels(Ref<AudioSource> source, int channels);
 
 // The source played as if its rate were trunc(rate * factor), converted back
 // to its own rate: speed and pitch both change by factor. A factor that is
-// not positive, or gives a rate below 1 Hz, gives a source with status 3.
+// not positive (or NaN), or gives a rate below 1 Hz or beyond 32 bits, gives
+// a source with status 3; one that leaves the rate unchanged gives the
+// source itself.
 Ref<AudioSource> Varispeed(Ref<AudioSource> source, double factor);
 
 }  // namespace sonitor

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <string>
 
@@ -85,6 +90,48 @@ TEST(CliTest, DemoEditsUndoesAndCleansUp) {
     const std::string working = data + "/Orvelsoft/Sonitor";
     EXPECT_TRUE(IsFolder(working));
     EXPECT_EQ(CountEntries(working), 0) << "the private working folder must be removed at exit";
+}
+
+// Tones made at 48 kHz reach the 44.1 kHz document through the rate
+// converter at the same level, and the length follows the converter's
+// 37/34 step.
+TEST(CliTest, DemoConvertsTheRateWithoutChangingTheLevel) {
+    const std::string data = test::MakeTempFolder("data");
+    const CliRun r = RunCli("demo --seconds 2 --rate 48000", data);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("(88217 frames), 1 segments"), std::string::npos) << r.out;  // ceil(96000 * 34 / 37)
+    EXPECT_NE(r.out.find("outside the amplified range: -6.0 dB / -6.0 dB; inside: -12.1 dB / -12.1 dB"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("Generating 2 s of tones at 48000 Hz: done"), std::string::npos) << r.err;
+}
+
+// Ctrl-C in the middle of a long load cancels it: exit status 130, nothing
+// left in the working folder.
+TEST(CliTest, InterruptCancelsTheRunningTask) {
+    const std::string data = test::MakeTempFolder("data");
+    const std::string err = test::MakeTempFolder("err") + "/err.txt";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("XDG_DATA_HOME", data.c_str(), 1);
+        const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        signal(SIGINT, SIG_DFL);
+        execl(SONITOR_CLI, SONITOR_CLI, "demo", "--seconds", "3600", "--rate", "48000", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Loading an hour takes many seconds; a second in, the load is under way.
+    usleep(1000000);
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_NE(ReadWholeFile(err).value_or("").find("cancelled"), std::string::npos);
+    EXPECT_EQ(CountEntries(data + "/Orvelsoft/Sonitor"), 0);
 }
 
 }  // namespace
