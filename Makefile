@@ -39,6 +39,8 @@ asan: deps
 bench: build
 	bench/run-clip-io $(BUILD)
 	$(BUILD)/bin/clip_bench
+	$(BUILD)/bin/stream_bench
+	bench/run-resample $(BUILD)
 
 format:
 	@find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
