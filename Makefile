@@ -7,7 +7,10 @@ CMAKE_ARGS ?=
 SANITIZER_ENV = ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1 \
                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps configure build run check test asan bench format clean
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build run check test asan bench fuzz format clean
 
 all: build
 
@@ -42,8 +45,20 @@ bench: build
 	$(BUILD)/bin/stream_bench
 	bench/run-resample $(BUILD)
 
+# Fuzzes every parser for FUZZ_SECONDS each with libFuzzer (clang), starting
+# from the committed corpora; new inputs go to $(FUZZ_BUILD)/corpus-*.
+fuzz: deps
+	@CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DSONITOR_FUZZ=ON -DSONITOR_CORE_ONLY=ON \
+	    -DSONITOR_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@for t in wav aiff au raw gsm mp3 tags; do \
+	    mkdir -p $(FUZZ_BUILD)/corpus-$$t && \
+	    $(FUZZ_BUILD)/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
+	        $(FUZZ_BUILD)/corpus-$$t fuzz/corpus/fuzz_$$t || exit 1; \
+	done
+
 format:
 	@find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
