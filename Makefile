@@ -44,6 +44,8 @@ bench: build
 	$(BUILD)/bin/clip_bench
 	$(BUILD)/bin/stream_bench
 	bench/run-resample $(BUILD)
+	bench/run-wav $(BUILD)
+	bench/run-mp3 $(BUILD)
 
 # Fuzzes every parser for FUZZ_SECONDS each with libFuzzer (clang), starting
 # from the committed corpora; new inputs go to $(FUZZ_BUILD)/corpus-*.
