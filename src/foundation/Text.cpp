@@ -19,53 +19,77 @@ constexpr char16_t kCp1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
 };
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 char ToLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        const unsigned char b = *p;
-        if (b < 0x80) {
-            ++p;
-            continue;
-        }
-        int extra;
-        char32_t cp;
-        char32_t minimum;
-        if ((b & 0xE0) == 0xC0) {
-            extra = 1, cp = b & 0x1F, minimum = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            extra = 2, cp = b & 0x0F, minimum = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            extra = 3, cp = b & 0x07, minimum = 0x10000;
-        } else {
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+bool DecodeUtf8(std::string_view text, size_t& pos, char32_t& cp) {
+    const auto b = static_cast<unsigned char>(text[pos]);
+    if (b < 0x80) {
+        ++pos;
+        cp = b;
+        return true;
+    }
+    cp = kUtf8Replacement;
+    int extra;
+    char32_t value;
+    char32_t minimum;
+    if ((b & 0xE0) == 0xC0) {
+        extra = 1, value = b & 0x1F, minimum = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+        extra = 2, value = b & 0x0F, minimum = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+        extra = 3, value = b & 0x07, minimum = 0x10000;
+    } else {
+        ++pos;
+        return false;
+    }
+    if (text.size() - pos <= static_cast<size_t>(extra)) {
+        ++pos;
+        return false;
+    }
+    for (int i = 1; i <= extra; ++i) {
+        const auto c = static_cast<unsigned char>(text[pos + static_cast<size_t>(i)]);
+        if ((c & 0xC0) != 0x80) {
+            ++pos;
             return false;
         }
-        if (end - p <= extra) return false;
-        for (int i = 1; i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (p[i] & 0x3F);
-        }
-        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        p += extra + 1;
+        value = (value << 6) | (c & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not characters.
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        ++pos;
+        return false;
+    }
+    pos += static_cast<size_t>(extra) + 1;
+    cp = value;
+    return true;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    char32_t cp;
+    for (size_t pos = 0; pos < text.size();) {
+        if (!DecodeUtf8(text, pos, cp)) return false;
     }
     return true;
 }

@@ -8,64 +8,11 @@ namespace sonitor {
 
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kReplacement = kUtf8Replacement;
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Decodes one character at pos and advances; a byte that does not start a
-// valid sequence is returned as U+FFFD and skipped alone.
 char32_t NextCodePoint(std::string_view text, size_t& pos) {
-    const auto b = static_cast<unsigned char>(text[pos]);
-    if (b < 0x80) {
-        ++pos;
-        return b;
-    }
-    int extra;
     char32_t cp;
-    char32_t minimum;
-    if ((b & 0xE0) == 0xC0) {
-        extra = 1, cp = b & 0x1F, minimum = 0x80;
-    } else if ((b & 0xF0) == 0xE0) {
-        extra = 2, cp = b & 0x0F, minimum = 0x800;
-    } else if ((b & 0xF8) == 0xF0) {
-        extra = 3, cp = b & 0x07, minimum = 0x10000;
-    } else {
-        ++pos;
-        return kReplacement;
-    }
-    if (text.size() - pos <= static_cast<size_t>(extra)) {
-        ++pos;
-        return kReplacement;
-    }
-    for (int i = 1; i <= extra; ++i) {
-        const auto c = static_cast<unsigned char>(text[pos + static_cast<size_t>(i)]);
-        if ((c & 0xC0) != 0x80) {
-            ++pos;
-            return kReplacement;
-        }
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++pos;
-        return kReplacement;
-    }
-    pos += static_cast<size_t>(extra) + 1;
+    DecodeUtf8(text, pos, cp);
     return cp;
 }
 
