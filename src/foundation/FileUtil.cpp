@@ -322,4 +322,25 @@ int64_t ReadAt(int fd, void* data, size_t size, int64_t offset) {
     return static_cast<int64_t>(done);
 }
 
+bool WriteAllAt(int fd, const void* data, size_t size, int64_t offset) {
+    const auto* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::pwrite(fd, p + done, size - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::optional<int64_t> FileSize(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return std::nullopt;
+    return static_cast<int64_t>(st.st_size);
+}
+
 }  // namespace sonitor

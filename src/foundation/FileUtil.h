@@ -79,6 +79,10 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, uns
 
 // write(2) until everything is written; false on any error (errno set).
 bool WriteAll(int fd, const void* data, size_t size);
+// pwrite(2) until everything is written at offset; false on any error.
+bool WriteAllAt(int fd, const void* data, size_t size, int64_t offset);
+// The size of an open file; nothing when it cannot be asked.
+std::optional<int64_t> FileSize(int fd);
 // pread(2) until size bytes or end of file; returns the bytes read, -1 on error.
 int64_t ReadAt(int fd, void* data, size_t size, int64_t offset);
 

@@ -27,23 +27,7 @@ bool ReadExactly(int fd, std::string& out, size_t size, int64_t offset) {
 }
 
 bool WriteAt(int fd, std::string_view data, int64_t offset) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
-                                   static_cast<off_t>(offset + static_cast<int64_t>(done)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-std::optional<int64_t> SizeOf(int fd) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return std::nullopt;
-    return static_cast<int64_t>(st.st_size);
+    return WriteAllAt(fd, data.data(), data.size(), offset);
 }
 
 // True when the last 128 bytes are an ID3v1 block that lies after the
@@ -140,7 +124,7 @@ bool ReadMp3Tags(const std::string& path, TagMap& tags) {
     const UniqueFd fd = OpenFileWithRetry(path, FileAccess::Read, FileShare::ReadWrite,
                                           FileDisposition::OpenExisting, kOpenBudgetMs);
     if (!fd) return false;
-    const auto fileSize = SizeOf(fd.Get());
+    const auto fileSize = FileSize(fd.Get());
     if (!fileSize) return false;
     const auto location = LocateId3v2(fd.Get(), *fileSize);
     int64_t tagEnd = 0;
@@ -157,7 +141,7 @@ bool WriteMp3Tags(const std::string& path, const TagMap& tags) {
     const UniqueFd fd = OpenFileWithRetry(path, FileAccess::ReadWrite, FileShare::ReadWrite,
                                           FileDisposition::OpenExisting, kOpenBudgetMs);
     if (!fd) return false;
-    const auto fileSize = SizeOf(fd.Get());
+    const auto fileSize = FileSize(fd.Get());
     if (!fileSize) return false;
 
     auto location = LocateId3v2(fd.Get(), *fileSize);

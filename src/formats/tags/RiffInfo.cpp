@@ -146,24 +146,8 @@ bool IsTextDisp(int fd, const Chunk& chunk) {
     return type && *type == kDispText;
 }
 
-std::optional<int64_t> SizeOf(int fd) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return std::nullopt;
-    return static_cast<int64_t>(st.st_size);
-}
-
 bool WriteAt(int fd, std::string_view data, int64_t offset) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
-                                   static_cast<off_t>(offset + static_cast<int64_t>(done)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return WriteAllAt(fd, data.data(), data.size(), offset);
 }
 
 void AppendLE32(std::string& out, uint32_t v) {
@@ -206,7 +190,7 @@ bool ReadWavTags(const std::string& path, TagMap& tags) {
     const UniqueFd fd = OpenFileWithRetry(path, FileAccess::Read, FileShare::ReadWrite,
                                           FileDisposition::OpenExisting, kOpenBudgetMs);
     if (!fd) return false;
-    const auto fileSize = SizeOf(fd.Get());
+    const auto fileSize = FileSize(fd.Get());
     const auto form = FindRiffForm(fd.Get());
     if (!fileSize || !form) return false;
     const int file = fd.Get();
@@ -229,7 +213,7 @@ bool WriteWavTags(const std::string& path, const TagMap& tags) {
                                           FileDisposition::OpenExisting, kOpenBudgetMs);
     if (!fd) return false;
     const int file = fd.Get();
-    const auto fileSize = SizeOf(file);
+    const auto fileSize = FileSize(file);
     const auto form = FindRiffForm(file);
     if (!fileSize || !form) return false;
 
