@@ -16,4 +16,9 @@ inline constexpr int kExitCancelled = 130;
 // the segment list and working files.
 int RunDemo(const std::vector<std::string>& args);
 
+// `sonitor-cli info [--json] FILE...`: format, rate, channels, length and
+// tags of each file, read through the import path. 1 when any file could
+// not be read (its message on stderr).
+int RunInfo(const std::vector<std::string>& args);
+
 }  // namespace sonitor::cli

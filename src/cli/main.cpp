@@ -21,6 +21,10 @@ const char kUsage[] =
     "                       repeat and amplify parts of it, undo and redo, and\n"
     "                       print the document's segment list, length and working\n"
     "                       files. Ctrl-C cancels (exit status 130).\n"
+    "  info [--json] FILE...\n"
+    "                       format, sample rate, channels, length and tags of\n"
+    "                       each file, read the way the editor reads it (external\n"
+    "                       decoders for Ogg, FLAC, AAC and the rest)\n"
     "\n"
     "Options:\n"
     "  -h, --help           show this help and exit\n"
@@ -56,6 +60,10 @@ int main(int argc, char** argv) {
             return sonitor::cli::kExitFailed;
         }
         return sonitor::cli::RunDemo(rest);
+    }
+    if (command == "info") {
+        sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
+        return sonitor::cli::RunInfo(rest);
     }
     std::fprintf(stderr, "sonitor-cli: unknown command '%s'\nTry 'sonitor-cli --help'.\n", command.c_str());
     return sonitor::cli::kExitUsage;

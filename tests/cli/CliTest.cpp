@@ -106,6 +106,45 @@ TEST(CliTest, DemoConvertsTheRateWithoutChangingTheLevel) {
     EXPECT_NE(r.err.find("Generating 2 s of tones at 48000 Hz: done"), std::string::npos) << r.err;
 }
 
+// info reads files the way the editor does: our own readers, an external
+// decoder for FLAC, tags, the program's message for a damaged file, and a
+// JSON form that a real JSON parser accepts.
+TEST(CliTest, InfoReportsFormatsTagsAndFailures) {
+    const std::string dir = test::MakeTempFolder("info");
+    ASSERT_EQ(test::RunShell("sox -n -r 22050 -c 2 -b 16 '" + dir + "/a.wav' synth 1.5 sine 440 2>/dev/null"), 0);
+    ASSERT_EQ(test::RunShell("lame --quiet -b 64 --tt 'A \"q\" & title' --ta Me '" + dir + "/a.wav' '" + dir +
+                             "/b.mp3'"),
+              0);
+    ASSERT_EQ(test::RunShell("flac -s '" + dir + "/a.wav' -o '" + dir + "/c.flac'"), 0);
+    ASSERT_TRUE(WriteFileAtomically(dir + "/d.wav", "RIFF junk"));
+
+    const std::string data = test::MakeTempFolder("data");
+    CliRun r = RunCli("info '" + dir + "/a.wav' '" + dir + "/c.flac'", data);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("format:   WAV\n  rate:     22050 Hz\n  channels: 2\n  length:   0:00:01.500 (33075 frames)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("format:   FLAC\n  rate:     22050 Hz\n  channels: 2\n  length:   0:00:01.500 (33075 frames)"),
+              std::string::npos)
+        << r.out;
+
+    r = RunCli("info '" + dir + "/d.wav' '" + dir + "/a.wav'", data);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot open the file \"" + dir + "/d.wav\" because it is corrupt."), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("a.wav"), std::string::npos) << "the other files are still reported";
+
+    r = RunCli("info --json '" + dir + "/b.mp3' > '" + dir + "/out.json' && python3 -c 'import json,sys; "
+               "d=json.load(open(sys.argv[1])); print(d[0][\"tags\"][\"TITLE\"], d[0][\"sampleRate\"])' '" +
+                   dir + "/out.json'",
+               data);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("A \"q\" & title 22050"), std::string::npos) << r.out;
+
+    EXPECT_EQ(RunCli("info", data).status, 2);
+    EXPECT_EQ(CountEntries(data + "/Orvelsoft/Sonitor"), 0);
+}
+
 // Ctrl-C in the middle of a long load cancels it: exit status 130, nothing
 // left in the working folder.
 TEST(CliTest, InterruptCancelsTheRunningTask) {
