@@ -21,4 +21,9 @@ int RunDemo(const std::vector<std::string>& args);
 // not be read (its message on stderr).
 int RunInfo(const std::vector<std::string>& args);
 
+// `sonitor-cli convert [--rate HZ] [--channels 1|2] IN OUT`: any readable
+// format to any writable one by extension, streamed through the copy loop;
+// tags carried over where both formats hold them.
+int RunConvert(const std::vector<std::string>& args);
+
 }  // namespace sonitor::cli

@@ -25,6 +25,12 @@ const char kUsage[] =
     "                       format, sample rate, channels, length and tags of\n"
     "                       each file, read the way the editor reads it (external\n"
     "                       decoders for Ogg, FLAC, AAC and the rest)\n"
+    "  convert [--rate HZ] [--channels 1|2] IN OUT\n"
+    "                       any readable format to any writable one, chosen by\n"
+    "                       the extensions (wav, aiff, au, gsm, vox, raw, mp3,\n"
+    "                       ogg, flac, aac, m4a, amr, m3u, pls, wpl, rss); tags\n"
+    "                       carried over; the target is replaced only when the\n"
+    "                       whole conversion succeeded\n"
     "\n"
     "Options:\n"
     "  -h, --help           show this help and exit\n"
@@ -60,6 +66,10 @@ int main(int argc, char** argv) {
             return sonitor::cli::kExitFailed;
         }
         return sonitor::cli::RunDemo(rest);
+    }
+    if (command == "convert") {
+        sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
+        return sonitor::cli::RunConvert(rest);
     }
     if (command == "info") {
         sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);

@@ -145,6 +145,39 @@ TEST(CliTest, InfoReportsFormatsTagsAndFailures) {
     EXPECT_EQ(CountEntries(data + "/Orvelsoft/Sonitor"), 0);
 }
 
+// convert streams any readable format into any writable one: an MP3 with
+// tags becomes a WAV (tags carried over) and, with --rate and --channels, a
+// smaller WAV; a failed conversion leaves an existing target as it was.
+TEST(CliTest, ConvertBetweenFormatsAndKeepsTargetsOnFailure) {
+    const std::string dir = test::MakeTempFolder("convert");
+    ASSERT_EQ(test::RunShell("sox -n -r 44100 -c 2 -b 16 '" + dir + "/a.wav' synth 1 sine 1000 vol 0.5 2>/dev/null"),
+              0);
+    ASSERT_EQ(test::RunShell("lame --quiet -b 128 --tt Tone --ta Me '" + dir + "/a.wav' '" + dir + "/in.mp3'"), 0);
+    const std::string data = test::MakeTempFolder("data");
+
+    CliRun r = RunCli("convert '" + dir + "/in.mp3' '" + dir + "/out.wav'", data);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunCli("convert --rate 22050 --channels 1 '" + dir + "/out.wav' '" + dir + "/small.aiff'", data);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunCli("info '" + dir + "/out.wav' '" + dir + "/small.aiff'", data);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("out.wav\n  format:   WAV\n  rate:     44100 Hz\n  channels: 2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("TITLE:    Tone"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("small.aiff\n  format:   AIFF\n  rate:     22050 Hz\n  channels: 1"), std::string::npos)
+        << r.out;
+
+    ASSERT_TRUE(WriteFileAtomically(dir + "/bad.wav", "RIFF\x10\0\0\0WAVEjunk"));
+    const std::string before = ReadWholeFile(dir + "/out.wav").value_or("");
+    r = RunCli("convert '" + dir + "/bad.wav' '" + dir + "/out.wav'", data);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("because it is corrupt"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadWholeFile(dir + "/out.wav").value_or(""), before);
+
+    EXPECT_EQ(RunCli("convert '" + dir + "/in.mp3'", data).status, 2);
+    EXPECT_EQ(RunCli("convert --channels 3 a b", data).status, 2);
+    EXPECT_EQ(CountEntries(data + "/Orvelsoft/Sonitor"), 0);
+}
+
 // Ctrl-C in the middle of a long load cancels it: exit status 130, nothing
 // left in the working folder.
 TEST(CliTest, InterruptCancelsTheRunningTask) {
