@@ -8,41 +8,13 @@
 #include "document/CopySourceToSink.h"
 #include "document/ProgressTask.h"
 #include "foundation/ManualResetEvent.h"
+#include "support/MemorySources.h"
 #include "support/ScriptedTaskHost.h"
 
 namespace sonitor {
 namespace {
 
-// Interleaved samples in memory, with a status that a test may spoil after
-// a number of reads.
-class VectorSource final : public AudioSource {
-public:
-    VectorSource(std::vector<int32_t> samples, int32_t rate, int channels, int32_t fullScale = kFullScale16)
-        : AudioSource(rate, fullScale, channels), samples_(std::move(samples)) {}
-
-    void Read(int32_t* buffer, int32_t frames) override {
-        const int ch = Channels();
-        for (int32_t i = 0; i < frames; ++i) {
-            const int64_t f = int64_t{position_} + i;
-            for (int c = 0; c < ch; ++c) {
-                buffer[static_cast<size_t>(i) * ch + c] =
-                    f >= 0 && f < Length() ? samples_[static_cast<size_t>(f) * ch + c] : 0;
-            }
-        }
-        position_ += frames;
-        if (++reads_ == failAfterReads) SetStatus(7);
-    }
-    int32_t Position() const override { return position_; }
-    int32_t Length() const override { return static_cast<int32_t>(samples_.size() / Channels()); }
-    void Seek(int32_t position) override { position_ = position; }
-
-    int failAfterReads = -1;
-
-private:
-    std::vector<int32_t> samples_;
-    int32_t position_ = 0;
-    int reads_ = 0;
-};
+using test::VectorSource;
 
 // Keeps what it is given; fails once it holds failAfterFrames frames.
 class VectorSink final : public AudioSink {
@@ -63,7 +35,8 @@ protected:
 
 std::vector<int32_t> Ramp(int32_t frames, int channels) {
     std::vector<int32_t> v(static_cast<size_t>(frames) * channels);
-    for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int32_t>(i % 1000) * 16 - 8000;
+    for (size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<int32_t>(i % 1000) * 16 - 8000;
     return v;
 }
 
@@ -169,13 +142,15 @@ TEST(TaskTest, FailuresOfSourceOrSinkAreFailures) {
 TEST(TaskTest, CopyLimitsLoudSources) {
     test::ScriptedTaskHost host;
     std::vector<int32_t> loud(44100);
-    for (size_t i = 0; i < loud.size(); ++i) loud[i] = (i % 100 < 50 ? 1 : -1) * 3 * kFullScale16;
+    for (size_t i = 0; i < loud.size(); ++i)
+        loud[i] = (i % 100 < 50 ? 1 : -1) * 3 * kFullScale16;
     auto source = MakeRef<VectorSource>(loud, 44100, 1, 4 * kFullScale16);
     auto sink = MakeRef<VectorSink>(44100, 1);
     EXPECT_EQ(Copy(host, source, sink), kTaskDone);
     ASSERT_EQ(sink->samples.size(), loud.size());
     int64_t peak = 0;
-    for (int32_t s : sink->samples) peak = std::max<int64_t>(peak, std::abs(int64_t{s}));
+    for (int32_t s : sink->samples)
+        peak = std::max<int64_t>(peak, std::abs(int64_t{s}));
     EXPECT_LE(peak, kFullScale16 + kFullScale16 / 100);
     EXPECT_GT(peak, kFullScale16 * 9 / 10);
 }

@@ -8,35 +8,14 @@
 #include "formats/import/ImportDispatcher.h"
 #include "foundation/FileUtil.h"
 #include "foundation/SettingsStore.h"
+#include "support/MemorySources.h"
 #include "support/ScriptedTaskHost.h"
 #include "support/TestEnvironment.h"
 
 namespace sonitor {
 namespace {
 
-// One second of a 1 kHz tone, stereo.
-class ToneSource final : public AudioSource {
-public:
-    ToneSource(int32_t rate, int channels, int32_t frames)
-        : AudioSource(rate, kFullScale16, channels), frames_(frames) {}
-    void Read(int32_t* buffer, int32_t frames) override {
-        for (int32_t i = 0; i < frames; ++i) {
-            const int64_t f = int64_t{position_} + i;
-            const double v =
-                f >= 0 && f < frames_ ? 0.5 * std::sin(2 * M_PI * 1000.0 * f / SampleRate()) : 0.0;
-            for (int c = 0; c < Channels(); ++c)
-                buffer[static_cast<size_t>(i) * Channels() + c] = static_cast<int32_t>(v * 524272);
-        }
-        position_ += frames;
-    }
-    int32_t Position() const override { return position_; }
-    int32_t Length() const override { return frames_; }
-    void Seek(int32_t position) override { position_ = position; }
-
-private:
-    int32_t frames_;
-    int32_t position_ = 0;
-};
+using test::ToneSource;
 
 struct Expect {
     const char* extension;

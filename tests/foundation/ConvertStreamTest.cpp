@@ -10,34 +10,12 @@
 
 #include "foundation/ConvertStream.h"
 #include "foundation/ResampleStream.h"
+#include "support/MemorySources.h"
 
 namespace sonitor {
 namespace {
 
-// Interleaved frames from a vector; silence before 0 and from the end on.
-// Remembers the largest Read it was asked for.
-class VectorSource : public AudioSource {
-public:
-    VectorSource(std::vector<int32_t> samples, int32_t rate, int channels)
-        : AudioSource(rate, kFullScale16, channels), samples_(std::move(samples)) {}
-    void Read(int32_t* buffer, int32_t frames) override {
-        largestRead = std::max(largestRead, frames);
-        const int ch = Channels();
-        for (int32_t f = 0; f < frames; ++f, ++position_) {
-            const bool inside = position_ >= 0 && position_ < Length();
-            for (int c = 0; c < ch; ++c)
-                buffer[f * ch + c] = inside ? samples_[position_ * ch + c] : 0;
-        }
-    }
-    int32_t Position() const override { return static_cast<int32_t>(position_); }
-    int32_t Length() const override { return static_cast<int32_t>(samples_.size() / Channels()); }
-    void Seek(int32_t position) override { position_ = position; }
-    int32_t largestRead = 0;
-
-private:
-    std::vector<int32_t> samples_;
-    int64_t position_ = 0;
-};
+using test::VectorSource;
 
 std::vector<int32_t> RandomSamples(size_t count, uint32_t seed) {
     std::mt19937 rng(seed);

@@ -8,35 +8,15 @@
 #include <gtest/gtest.h>
 
 #include "foundation/PeakLimiter.h"
+#include "support/MemorySources.h"
 
 namespace sonitor {
 namespace {
 
+using test::VectorSource;
+
 constexpr int32_t kMin32 = std::numeric_limits<int32_t>::min();
 constexpr int32_t kMax32 = std::numeric_limits<int32_t>::max();
-
-// Interleaved frames from a vector; silence before 0 and from the end on.
-class VectorSource : public AudioSource {
-public:
-    VectorSource(std::vector<int32_t> samples, int32_t rate, int channels,
-                 int32_t fullScale = kFullScaleHeadroom)
-        : AudioSource(rate, fullScale, channels), samples_(std::move(samples)) {}
-    void Read(int32_t* buffer, int32_t frames) override {
-        const int ch = Channels();
-        for (int32_t f = 0; f < frames; ++f, ++position_) {
-            const bool inside = position_ >= 0 && position_ < Length();
-            for (int c = 0; c < ch; ++c)
-                buffer[f * ch + c] = inside ? samples_[position_ * ch + c] : 0;
-        }
-    }
-    int32_t Position() const override { return static_cast<int32_t>(position_); }
-    int32_t Length() const override { return static_cast<int32_t>(samples_.size() / Channels()); }
-    void Seek(int32_t position) override { position_ = position; }
-
-private:
-    std::vector<int32_t> samples_;
-    int64_t position_ = 0;
-};
 
 int64_t FloorDiv(int64_t a, int64_t b) {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);

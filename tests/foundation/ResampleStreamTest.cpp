@@ -10,38 +10,19 @@
 
 #include "foundation/AudioSource.h"
 #include "foundation/ResampleStream.h"
+#include "support/MemorySources.h"
 
 namespace sonitor {
 namespace {
+
+using test::VectorSource;
 
 constexpr double kPi = std::numbers::pi;
 constexpr double kStageGain = 65536.0 / (1 << kResampleOutputShift);
 constexpr int32_t kInt32Min = std::numeric_limits<int32_t>::min();
 
-// Interleaved samples in memory; silence outside them.
-class VectorSource : public AudioSource {
-public:
-    VectorSource(int32_t rate, int channels, std::vector<int32_t> samples, int32_t fullScale = kFullScale16)
-        : AudioSource(rate, fullScale, channels), samples_(std::move(samples)) {}
-    void Read(int32_t* buffer, int32_t frames) override {
-        const int64_t c = Channels();
-        for (int64_t i = 0; i < frames * c; ++i) {
-            const int64_t at = position_ * c + i;
-            buffer[i] = at >= 0 && at < static_cast<int64_t>(samples_.size()) ? samples_[at] : 0;
-        }
-        position_ += frames;
-    }
-    int32_t Position() const override { return position_; }
-    int32_t Length() const override { return static_cast<int32_t>(samples_.size() / Channels()); }
-    void Seek(int32_t position) override { position_ = position; }
-
-private:
-    std::vector<int32_t> samples_;
-    int32_t position_ = 0;
-};
-
 Ref<AudioSource> Source(int32_t rate, int channels, std::vector<int32_t> samples) {
-    return MakeRef<VectorSource>(rate, channels, std::move(samples));
+    return MakeRef<VectorSource>(std::move(samples), rate, channels);
 }
 
 std::vector<int32_t> ReadAt(AudioSource& s, int32_t from, int32_t frames) {
@@ -351,7 +332,7 @@ TEST(ResampleStream, FormatChannelsAndDegenerateRates) {
             ASSERT_EQ(all[3 * i + c], one[i]) << c << " " << i;
     }
     EXPECT_EQ(
-        ResampleStream(MakeRef<VectorSource>(8000, 1, std::vector<int32_t>{}, kFullScaleHeadroom), 16000)
+        ResampleStream(MakeRef<VectorSource>(std::vector<int32_t>{}, 8000, 1, kFullScaleHeadroom), 16000)
             ->FullScale(),
         kFullScaleHeadroom);
 
