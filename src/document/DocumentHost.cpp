@@ -5,5 +5,11 @@ namespace sonitor {
 void DocumentHost::StartPlayback(SoundDocument&, int32_t) {}
 void DocumentHost::DocumentChanged(SoundDocument&) {}
 void DocumentHost::CommandStatesChanged(SoundDocument&) {}
+std::optional<std::string> DocumentHost::ChooseSaveFile(const SaveFileDialog&) {
+    return std::nullopt;
+}
+bool DocumentHost::ShowFormatOptions(const std::string&, int32_t, int) {
+    return true;
+}
 
 }  // namespace sonitor

@@ -1,12 +1,31 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "foundation/UserPrompt.h"
 
 namespace sonitor {
 
 class SoundDocument;
+
+// One entry of a file dialog's type list.
+struct FileDialogFilter {
+    std::string description;  // "Wave (*.wav)"
+    std::string patterns;     // "*.wav" or "*.aif;*.aiff"
+};
+
+// What a save dialog shows.
+struct SaveFileDialog {
+    std::string title;
+    std::string folder;            // initial folder; empty for the current one
+    std::string fileName;          // proposed name without extension
+    std::string defaultExtension;  // without the dot, added to a bare name
+    std::vector<FileDialogFilter> filters;
+    int filterIndex = 1;  // counted from 1
+};
 
 // What document operations need from whoever shows the documents: the
 // editor window, the command-line tool or a test. The player and the
@@ -26,6 +45,14 @@ public:
     // The modified flag or the undo ring changed: refresh the Save, Undo and
     // Redo commands.
     virtual void CommandStatesChanged(SoundDocument& document);
+
+    // The platform's save dialog: the chosen absolute path, or nothing when
+    // the user cancelled (and for hosts that cannot ask).
+    virtual std::optional<std::string> ChooseSaveFile(const SaveFileDialog& dialog);
+    // The options dialog of an export format before a Save As (encoder
+    // settings, wave format, raw settings); false when cancelled. Hosts
+    // without dialogs keep the stored settings.
+    virtual bool ShowFormatOptions(const std::string& extension, int32_t rate, int channels);
 };
 
 // A host without windows or sound: prompts go to stderr.

@@ -202,7 +202,8 @@ EncoderPlan PlanMp3Encoder(const std::string& program, const Mp3EncoderSettings&
 
     std::string& t = plan.commandText;
     // lame reads little-endian raw PCM as we write it, so the classic byte
-    // swap (-x) has no counterpart; -a makes it read stereo and mix to mono.
+    // swap (-x) has no counterpart; -a makes it read stereo and mix to mono;
+    // --quiet also keeps its banner off our progress display.
     std::vector<std::string>& a = plan.arguments;
     t = Quoted(program);
     a = {program, "-r", "--little-endian", "--signed", "--bitwidth", "16", "-s", kHz};
@@ -229,7 +230,9 @@ EncoderPlan PlanMp3Encoder(const std::string& program, const Mp3EncoderSettings&
         }
     }
     t += " -r -x -s " + kHz + " -S - " + Quoted(output);
-    a.insert(a.end(), {"-S", "-", output});
+    // lame would pick its own output rate for low bitrates; the file gets
+    // the rate we feed.
+    a.insert(a.end(), {"--resample", kHz, "--quiet", "-", output});
     return plan;
 }
 
