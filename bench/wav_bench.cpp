@@ -3,8 +3,14 @@
 //
 //   wav_bench read IN.wav         reads every frame, prints seconds
 //   wav_bench copy IN.wav OUT.wav copies to a 16-bit WAV, prints seconds
+//   wav_bench load IN.wav         opens the file into a document (the load
+//                                 task writing working files), syncs them to
+//                                 disk, prints seconds
 //
-// bench/run-wav times these beside `sox IN OUT`, `cp` and `cat` in one run.
+// bench/run-wav times read and copy beside `sox IN OUT`, `cp` and `cat` in
+// one run; bench/run-convert times load beside `cp`.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -14,6 +20,8 @@
 #include "document/ProgressTask.h"
 #include "formats/WavSink.h"
 #include "formats/WavSource.h"
+#include "formats/import/LoadAudioFile.h"
+#include "document/SoundDocument.h"
 #include "foundation/WorkingFolder.h"
 
 namespace {
@@ -40,12 +48,23 @@ double Since(std::chrono::steady_clock::time_point t0) {
 int main(int argc, char** argv) {
     using namespace sonitor;
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (!((mode == "read" && argc == 3) || (mode == "copy" && argc == 4))) {
-        std::fprintf(stderr, "usage: wav_bench read IN.wav | wav_bench copy IN.wav OUT.wav\n");
+    if (!((mode == "read" && argc == 3) || (mode == "load" && argc == 3) || (mode == "copy" && argc == 4))) {
+        std::fprintf(stderr,
+                     "usage: wav_bench read IN.wav | wav_bench load IN.wav | wav_bench copy IN.wav OUT.wav\n");
         return 2;
     }
     WorkingFolderSession session(WorkingFolderMode::Private);
     const auto t0 = std::chrono::steady_clock::now();
+    if (mode == "load") {
+        Ref<SoundDocument> document = MakeRef<SoundDocument>();
+        QuietHost host;
+        uint8_t interact = 0;
+        FunctionTask task("Open", [&](ProgressTask& t) { return LoadAudioFile(t, *document, argv[2], interact); });
+        const int32_t result = RunTask(task, host);
+        sync();
+        std::printf("seconds=%.3f frames=%d result=%d\n", Since(t0), document->Length(), result);
+        return result == kTaskDone ? 0 : 1;
+    }
     Ref<AudioSource> source = OpenWavSource(argv[2]);
     if (source->Status() != kSourceOk) {
         std::fprintf(stderr, "wav_bench: cannot read %s (status %d)\n", argv[2], source->Status());

@@ -37,6 +37,8 @@ public:
     virtual UserPrompt& Prompt() = 0;
     // Playback must stop before a document's state is replaced.
     virtual void StopPlayback() {}
+    // True while the player plays (any document).
+    virtual bool IsPlaying() const { return false; }
     // Plays the document from a frame (automatic playback after an edit).
     virtual void StartPlayback(SoundDocument& document, int32_t position);
     // The document's audio, selection or cursor changed: redraw its windows
@@ -53,6 +55,16 @@ public:
     // settings, wave format, raw settings); false when cancelled. Hosts
     // without dialogs keep the stored settings.
     virtual bool ShowFormatOptions(const std::string& extension, int32_t rate, int channels);
+
+    // A document was added to or is about to leave the open set: the editor
+    // opens or closes its window.
+    virtual void DocumentOpened(SoundDocument& document);
+    virtual void DocumentClosing(SoundDocument& document);
+    // Arranges the document windows ("AutoArrangeWindows" after Copy To New).
+    virtual void ArrangeWindows() {}
+    // Copy put new audio on the program's clipboard: promise it to other
+    // programs as a WAV file (rendered only when one asks).
+    virtual void AnnounceClipboard() {}
 };
 
 // A host without windows or sound: prompts go to stderr.

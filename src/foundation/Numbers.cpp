@@ -2,9 +2,17 @@
 
 #include <cmath>
 #include <cstring>
+#include <algorithm>
 #include <limits>
 
 namespace sonitor {
+
+int32_t MillisecondsFromFrames(int64_t frames, int32_t sampleRate) {
+    if (sampleRate <= 0) return 0;
+    const int64_t ms = (frames / sampleRate) * 1000 + ((frames % sampleRate) * 1000) / sampleRate;
+    return static_cast<int32_t>(std::clamp<int64_t>(ms, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
 
 int32_t FramesFromMilliseconds(int64_t milliseconds, int32_t sampleRate) {
     constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
