@@ -26,4 +26,9 @@ int RunInfo(const std::vector<std::string>& args);
 // tags carried over where both formats hold them.
 int RunConvert(const std::vector<std::string>& args);
 
+// `sonitor-cli edit IN OUT [COMMAND [ARG...]]...`: opens IN, runs Edit menu
+// commands on it, saves the result to OUT and the documents the commands
+// made beside it. 1 when a command or a save failed.
+int RunEdit(const std::vector<std::string>& args);
+
 }  // namespace sonitor::cli

@@ -31,6 +31,11 @@ const char kUsage[] =
     "                       ogg, flac, aac, m4a, amr, m3u, pls, wpl, rss); tags\n"
     "                       carried over; the target is replaced only when the\n"
     "                       whole conversion succeeded\n"
+    "  edit IN OUT [COMMAND [ARG...]]...\n"
+    "                       open IN, apply Edit menu commands in order (select,\n"
+    "                       cut, copy, paste, delete, trim, insert, mix, repeat,\n"
+    "                       reverse, split, auto-split, undo, redo, ...) and save\n"
+    "                       the result to OUT; 'sonitor-cli edit --help' lists them\n"
     "\n"
     "Options:\n"
     "  -h, --help           show this help and exit\n"
@@ -70,6 +75,10 @@ int main(int argc, char** argv) {
     if (command == "convert") {
         sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
         return sonitor::cli::RunConvert(rest);
+    }
+    if (command == "edit") {
+        sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
+        return sonitor::cli::RunEdit(rest);
     }
     if (command == "info") {
         sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);

@@ -29,7 +29,7 @@ public:
 
     // The open documents, oldest first, and the active one (null when none).
     const std::vector<Ref<SoundDocument>>& Documents() const { return documents_; }
-    SoundDocument* Active() const { return active_.get(); }
+    SoundDocument* Active() const { return active_.Get(); }
     void Activate(SoundDocument* document);
     // The names of the open documents, for untitled numbering.
     std::vector<std::string> OpenNames() const;
