@@ -82,24 +82,29 @@ std::string Probe(const std::string& path, const std::string& field) {
     return text;
 }
 
+// Saves `seconds` of a stereo 1000 Hz tone at 44100 Hz to target.
+SaveOutcome SaveTone(SettingsStore& store, const std::string& target, int seconds) {
+    ExportOptions options;
+    options.settings = &store;
+    test::ScriptedTaskHost host;
+    SaveOutcome outcome;
+    FunctionTask task("Save", [&](ProgressTask& t) {
+        outcome = SaveAudio(t, MakeRef<ToneSource>(44100, 2, seconds * 44100), target, nullptr, options);
+        return outcome.result;
+    });
+    RunTask(task, host);
+    return outcome;
+}
+
 class RealEncoderTest : public ::testing::TestWithParam<Expect> {};
 
 TEST_P(RealEncoderTest, ToneSavedAndReadBack) {
     const Expect e = GetParam();
     const std::string folder = test::MakeTempFolder("export");
     SettingsStore store({folder + "/user.ini", folder + "/machine.ini"});
-    ExportOptions options;
-    options.settings = &store;
     const std::string target = folder + "/tone it's " + e.extension;
     ASSERT_TRUE(WriteFileAtomically(target, "old"));
-
-    test::ScriptedTaskHost host;
-    SaveOutcome outcome;
-    FunctionTask task("Save", [&](ProgressTask& t) {
-        outcome = SaveAudio(t, MakeRef<ToneSource>(44100, 2, 44100), target, nullptr, options);
-        return outcome.result;
-    });
-    RunTask(task, host);
+    const SaveOutcome outcome = SaveTone(store, target, 1);
     ASSERT_EQ(outcome.result, kTaskDone) << outcome.message;
 
     uint8_t interact = 0;
@@ -143,16 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RealPlaylistTest, M3uWritesTheMp3AndThePlaylist) {
     const std::string folder = test::MakeTempFolder("playlist");
     SettingsStore store({folder + "/user.ini", folder + "/machine.ini"});
-    ExportOptions options;
-    options.settings = &store;
     const std::string target = folder + "/show.m3u";
-    test::ScriptedTaskHost host;
-    SaveOutcome outcome;
-    FunctionTask task("Save", [&](ProgressTask& t) {
-        outcome = SaveAudio(t, MakeRef<ToneSource>(44100, 2, 3 * 44100), target, nullptr, options);
-        return outcome.result;
-    });
-    RunTask(task, host);
+    const SaveOutcome outcome = SaveTone(store, target, 3);
     ASSERT_EQ(outcome.result, kTaskDone) << outcome.message;
     const std::string mp3 = Mp3PathForPlaylist(target);
     EXPECT_EQ(Probe(mp3, "codec_name"), "mp3");
@@ -167,16 +164,8 @@ TEST(RealMp3Test, LowBitRateGivesMonoAt22050) {
     const std::string folder = test::MakeTempFolder("mp3low");
     SettingsStore store({folder + "/user.ini", folder + "/machine.ini"});
     store.WriteInt("MP3Encoder", "CBRBitRate", 16);
-    ExportOptions options;
-    options.settings = &store;
     const std::string target = folder + "/-low.mp3";
-    test::ScriptedTaskHost host;
-    SaveOutcome outcome;
-    FunctionTask task("Save", [&](ProgressTask& t) {
-        outcome = SaveAudio(t, MakeRef<ToneSource>(44100, 2, 44100), target, nullptr, options);
-        return outcome.result;
-    });
-    RunTask(task, host);
+    const SaveOutcome outcome = SaveTone(store, target, 1);
     ASSERT_EQ(outcome.result, kTaskDone) << outcome.message;
     EXPECT_EQ(Probe(target, "sample_rate"), "22050");
     EXPECT_EQ(Probe(target, "channels"), "1");

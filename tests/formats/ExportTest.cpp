@@ -16,9 +16,11 @@
 #include "formats/export/SaveDocument.h"
 #include "foundation/FileUtil.h"
 #include "foundation/SettingsStore.h"
+#include "support/Bytes.h"
 #include "support/MemorySources.h"
 #include "support/ScriptedTaskHost.h"
 #include "support/TestEnvironment.h"
+#include "support/TestProcess.h"
 
 namespace sonitor {
 namespace {
@@ -219,14 +221,11 @@ TEST(ExportDispatcherTest, ExtensionTable) {
     EXPECT_TRUE(CanSaveAs(".gsm", store));
     EXPECT_FALSE(CanSaveAs(".wma", store));
     // With no program on PATH only a stored component path helps.
-    const char* oldPath = getenv("PATH");
-    const std::string savedPath = oldPath ? oldPath : "";
-    setenv("PATH", folder.c_str(), 1);
+    const test::ScopedEnv path("PATH", folder);
     EXPECT_FALSE(CanSaveAs(".flac", store));
     EXPECT_TRUE(CanSaveAs(".m3u", store));
     store.WriteString("Components\\flacenc", "Path", WriteScript(folder, "enc", "cat >/dev/null"));
     EXPECT_TRUE(CanSaveAs(".FLAC", store));
-    setenv("PATH", savedPath.c_str(), 1);
 }
 
 TEST(ExportDispatcherTest, SinksDeclareWhatTheyWrite) {
@@ -259,15 +258,8 @@ TEST(PipeEncoderSinkTest, FeedsRoundedSaturatedLittleEndianPcm) {
     sink->Write(samples.data(), 6);
     ASSERT_TRUE(sink->Close());
     EXPECT_EQ(sink->ExitCode(), 0);
-    const std::optional<std::string> bytes = ReadWholeFile(out);
-    ASSERT_TRUE(bytes);
-    const std::vector<int16_t> expected = {0, 0, 1, 0, -1, 32767, 32767, -32768, -32768, 32767, -32768, 1};
-    ASSERT_EQ(bytes->size(), expected.size() * 2);
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const auto lo = static_cast<uint8_t>((*bytes)[2 * i]);
-        const auto hi = static_cast<uint8_t>((*bytes)[2 * i + 1]);
-        EXPECT_EQ(static_cast<int16_t>(lo | (hi << 8)), expected[i]) << i;
-    }
+    EXPECT_EQ(test::FileText(out),
+              test::Pcm16({0, 0, 1, 0, -1, 32767, 32767, -32768, -32768, 32767, -32768, 1}));
 }
 
 TEST(PipeEncoderSinkTest, BadEndingsFailTheSink) {
@@ -355,11 +347,10 @@ TEST(SaveAudioTest, FailedEncoderLeavesTheOldFileAndSaysSo) {
 
 TEST(SaveAudioTest, MissingProgramNamesTheDebianPackage) {
     SaveFixture f;
-    const char* oldPath = getenv("PATH");
-    const std::string savedPath = oldPath ? oldPath : "";
-    setenv("PATH", f.folder.c_str(), 1);
-    const SaveOutcome outcome = f.Save(f.folder + "/song.ogg");
-    setenv("PATH", savedPath.c_str(), 1);
+    const SaveOutcome outcome = [&] {
+        const test::ScopedEnv path("PATH", f.folder);
+        return f.Save(f.folder + "/song.ogg");
+    }();
     EXPECT_EQ(outcome.result, kTaskFailed);
     EXPECT_NE(outcome.message.find("Unable to create file \"" + f.folder + "/song.ogg\"for saving."),
               std::string::npos);

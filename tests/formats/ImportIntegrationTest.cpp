@@ -1,5 +1,4 @@
 #include <dirent.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <functional>
@@ -16,7 +15,9 @@
 #include "foundation/ProcessRunner.h"
 #include "foundation/SettingsStore.h"
 #include "support/ScriptedTaskHost.h"
+#include "support/SourceReading.h"
 #include "support/TestEnvironment.h"
+#include "support/TestProcess.h"
 
 namespace sonitor {
 namespace {
@@ -39,9 +40,7 @@ std::string MakeReference(const std::string& folder) {
 }
 
 std::vector<int32_t> ReadAll(AudioSource& source) {
-    std::vector<int32_t> out(static_cast<size_t>(source.Length()) * source.Channels());
-    ReadInPieces(source, out.data(), source.Length());
-    return out;
+    return test::ReadFrames(source, source.Length());
 }
 
 bool FolderIsEmpty(const std::string& folder) {
@@ -120,11 +119,11 @@ TEST_F(ImportIntegration, OggDecodesToTheRightFormatAndLength) {
 TEST_F(ImportIntegration, MissingProgramNamesThePackage) {
     const std::string ogg = folder + "/a.ogg";
     ASSERT_TRUE(WriteFileAtomically(ogg, "OggS"));
-    const std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
-    setenv("PATH", test::MakeTempFolder("empty-path").c_str(), 1);
     test::ScriptedTaskHost host;
-    const OpenAudioResult r = Open(ogg, host, 0);  // shown even to batch callers
-    setenv("PATH", savedPath.c_str(), 1);
+    const OpenAudioResult r = [&] {
+        const test::ScopedEnv path("PATH", test::MakeTempFolder("empty-path"));
+        return Open(ogg, host, 0);  // shown even to batch callers
+    }();
     EXPECT_EQ(r.result, 2);
     ASSERT_EQ(host.errors.size(), 1u);
     EXPECT_NE(host.errors[0].find("component \"oggdec\""), std::string::npos) << host.errors[0];

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/mp3/Mp3Source.h"
+#include "support/SourceReading.h"
 #include "support/TestEnvironment.h"
 
 namespace sonitor {
@@ -149,15 +150,10 @@ TEST_P(Mp3AgainstLibmpg123, DecodesWithinFullAccuracyAndSeeksExactly) {
     if (mp3Source.InfoFrameCount() > 0) {
         EXPECT_EQ(static_cast<size_t>(openedLength), ref.Frames());
     }
-    std::vector<int32_t> ours;
-    std::vector<int32_t> block(static_cast<size_t>(kMaxTransferFrames) * ch);
-    while (source->Position() < source->Length()) {
-        source->Read(block.data(), kMaxTransferFrames);
-        ours.insert(ours.end(), block.begin(), block.end());
-    }
+    const std::vector<int32_t> ours = test::ReadToEnd(*source);
     const int32_t length = source->Length();
     ASSERT_EQ(static_cast<size_t>(length), ref.Frames());
-    ours.resize(static_cast<size_t>(length) * ch);
+    ASSERT_EQ(ours.size(), static_cast<size_t>(length) * ch);
 
     const Difference all = Compare(ours.data(), ref.samples.data(), ours.size());
     EXPECT_LT(all.rms, kRmsBound) << c.name;

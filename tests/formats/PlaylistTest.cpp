@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -124,49 +125,42 @@ TEST(PlaylistTemplates, ExactBytesOfAllFourKinds) {
     EXPECT_EQ(FileSize(pair.mp3Path), 3001);
 }
 
-TEST(PlaylistTemplates, RootUrlWithTrailingSlashGetsNoSecond) {
-    const SavedPair pair = MakeMp3("ep", 10);
-    EXPECT_EQ(WriteAndRead(PlaylistKind::M3u, pair, "ep.m3u", "http://h/x/"),
-              "#EXTM3U\r\n#EXTINF:90,ep\r\nhttp://h/x/ep.mp3\r\n");
-    const std::string rss = WriteAndRead(PlaylistKind::Rss, pair, "ep.rss", "http://h/x/");
-    EXPECT_NE(rss.find("<link>http://h/x/</link>"), std::string::npos) << rss;
-    EXPECT_NE(rss.find("<enclosure url=\"http://h/x/ep.mp3\" length=\"10\""), std::string::npos) << rss;
-}
-
-TEST(PlaylistTemplates, EmptyRootUrlGivesTheBareFileName) {
-    const SavedPair pair = MakeMp3("ep", 0);
-    EXPECT_EQ(WriteAndRead(PlaylistKind::M3u, pair, "ep.m3u", ""), "#EXTM3U\r\n#EXTINF:90,ep\r\nep.mp3\r\n");
-    const std::string pls = WriteAndRead(PlaylistKind::Pls, pair, "ep.pls", "");
-    EXPECT_NE(pls.find("\r\nFile1=ep.mp3\r\n"), std::string::npos) << pls;
-    const std::string wpl = WriteAndRead(PlaylistKind::Wpl, pair, "ep.wpl", "");
-    EXPECT_NE(wpl.find("<media src=\"ep.mp3\"/>"), std::string::npos) << wpl;
-    const std::string rss = WriteAndRead(PlaylistKind::Rss, pair, "ep.rss", "");
-    EXPECT_NE(rss.find("<link></link>"), std::string::npos) << rss;
-    EXPECT_NE(rss.find("<enclosure url=\"ep.mp3\" length=\"0\""), std::string::npos) << rss;
-}
-
-TEST(PlaylistTemplates, DurationOfTheSavedFramesAndRate) {
-    const SavedPair pair = MakeMp3("ep", 1);
-    // 90.9 s gives 90 in both places a duration appears.
-    EXPECT_NE(
-        WriteAndRead(PlaylistKind::Pls, pair, "ep.pls", "", kFrames909, 44100).find("\r\nLength1=90\r\n"),
-        std::string::npos);
-    EXPECT_NE(WriteAndRead(PlaylistKind::M3u, pair, "ep.m3u", "", 7999, 8000).find("#EXTINF:0,"),
-              std::string::npos);
-    EXPECT_NE(WriteAndRead(PlaylistKind::M3u, pair, "ep.m3u", "", 8000, 0).find("#EXTINF:0,"),
-              std::string::npos);
-    EXPECT_NE(WriteAndRead(PlaylistKind::Pls, pair, "ep.pls", "", int64_t{3'000'000'000} * 48000, 48000)
-                  .find("\r\nLength1=3000000000\r\n"),
-              std::string::npos);
-}
-
-TEST(PlaylistTemplates, RssLengthIsTheMp3SizeOnDisk) {
-    for (size_t bytes : {size_t{0}, size_t{417}, size_t{1} << 20}) {
-        const SavedPair pair = MakeMp3("sized", bytes);
-        const std::string rss = WriteAndRead(PlaylistKind::Rss, pair, "sized.rss", "http://h");
-        const std::string expected = "length=\"" + std::to_string(*FileSize(pair.mp3Path)) + "\"";
-        EXPECT_NE(rss.find(expected), std::string::npos) << bytes << "\n" << rss;
-        EXPECT_EQ(*FileSize(pair.mp3Path), static_cast<int64_t>(bytes));
+// What the writer fills in: the media URL by the slash rule, the duration
+// of the saved frames at their rate, and the MP3's size on disk.
+TEST(PlaylistTemplates, WriterFillsInUrlDurationAndSize) {
+    struct Case {
+        PlaylistKind kind;
+        const char* root;
+        int64_t frames;
+        int32_t rate;
+        size_t mp3Bytes;
+        std::vector<std::string> wanted;  // a whole M3U file, or parts of the others
+    };
+    using enum PlaylistKind;
+    const std::string m3u90 = "#EXTM3U\r\n#EXTINF:90,ep\r\n", m3u0 = "#EXTM3U\r\n#EXTINF:0,ep\r\n";
+    const Case cases[] = {
+        {M3u, "http://h/x/", kFrames909, 44100, 10, {m3u90 + "http://h/x/ep.mp3\r\n"}},
+        {Rss, "h/", kFrames909, 44100, 10, {"<link>h/</link>", "<enclosure url=\"h/ep.mp3\" length=\"10\""}},
+        {M3u, "", kFrames909, 44100, 0, {m3u90 + "ep.mp3\r\n"}},
+        {Pls, "", kFrames909, 44100, 0, {"\r\nFile1=ep.mp3\r\n", "\r\nLength1=90\r\n"}},
+        {Wpl, "", kFrames909, 44100, 0, {"<media src=\"ep.mp3\"/>"}},
+        {Rss, "", kFrames909, 44100, 0, {"<link></link>", "<enclosure url=\"ep.mp3\" length=\"0\""}},
+        {Rss, "http://h", kFrames909, 44100, size_t{1} << 20, {"length=\"1048576\""}},
+        {M3u, "", 7999, 8000, 1, {m3u0 + "ep.mp3\r\n"}},
+        {M3u, "", 8000, 0, 1, {m3u0 + "ep.mp3\r\n"}},
+        {Pls, "", int64_t{3'000'000'000} * 48000, 48000, 1, {"\r\nLength1=3000000000\r\n"}},
+    };
+    for (const Case& c : cases) {
+        const SavedPair pair = MakeMp3("ep", c.mp3Bytes);
+        const std::string text = WriteAndRead(c.kind, pair, "ep.list", c.root, c.frames, c.rate);
+        for (const std::string& w : c.wanted) {
+            if (c.kind == M3u) {
+                EXPECT_EQ(text, w);
+            } else {
+                EXPECT_NE(text.find(w), std::string::npos) << w << "\n" << text;
+            }
+        }
+        EXPECT_EQ(FileSize(pair.mp3Path), static_cast<int64_t>(c.mp3Bytes));
     }
 }
 

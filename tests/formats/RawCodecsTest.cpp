@@ -1,10 +1,7 @@
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <iterator>
@@ -27,7 +24,10 @@
 #include "formats/raw/Vox.h"
 #include "foundation/FileUtil.h"
 #include "foundation/SettingsStore.h"
+#include "support/Bytes.h"
+#include "support/SourceReading.h"
 #include "support/TestEnvironment.h"
+#include "support/TestProcess.h"
 
 namespace sonitor {
 namespace {
@@ -43,9 +43,7 @@ std::string TempPath(const std::string& name) {
 void Put(const std::string& path, const std::string& bytes) {
     ASSERT_TRUE(WriteFileAtomically(path, bytes));
 }
-std::string Get(const std::string& path) {
-    return ReadWholeFile(path).value_or("<missing>");
-}
+const auto Get = test::FileText;
 // In place, so that open readers see the file grow.
 void Append(const std::string& path, const std::string& bytes) {
     FILE* f = std::fopen(path.c_str(), "ab");
@@ -59,21 +57,11 @@ void MakeSparse(const std::string& path, int64_t size, const std::string& head =
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
 }
 
-std::string Be16(uint16_t v) {
-    return {static_cast<char>(v >> 8), static_cast<char>(v)};
-}
-std::string Le16(uint16_t v) {
-    return {static_cast<char>(v), static_cast<char>(v >> 8)};
-}
-std::string Be32(uint32_t v) {
-    return Be16(static_cast<uint16_t>(v >> 16)) + Be16(static_cast<uint16_t>(v));
-}
+using test::Be16;
+using test::Be32;
+using test::Le16;
 
-Samples ReadFrames(AudioSource& source, int64_t frames) {
-    Samples out(static_cast<size_t>(frames) * source.Channels());
-    ReadInPieces(source, out.data(), frames);
-    return out;
-}
+using test::ReadFrames;
 Samples ReadAll(AudioSource& source) {
     return ReadFrames(source, source.Length());
 }
@@ -694,21 +682,6 @@ TEST(GsmFileFormat, FramesSeeksAndTruncation) {
 // ---------------------------------------------------------------------------
 // Write errors
 
-// Runs body in a child whose files may not grow past limit bytes (writes
-// fail with EFBIG instead of raising SIGXFSZ); returns its exit code.
-int WithFileSizeLimit(rlim_t limit, const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit r{limit, limit};
-        ::setrlimit(RLIMIT_FSIZE, &r);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 TEST(SinkFailures, AFullDiskSetsTheFailedFlag) {
     const Samples in = Sine(200000, 200000, 0.01);
     const std::function<Ref<AudioSink>(const std::string&)> makers[] = {
@@ -727,20 +700,21 @@ TEST(SinkFailures, AFullDiskSetsTheFailedFlag) {
     };
     for (size_t i = 0; i < std::size(makers); ++i) {
         const std::string path = TempPath("full" + std::to_string(i));
-        const int code = WithFileSizeLimit(20000, [&] {
-            Ref<AudioSink> sink = makers[i](path);
-            if (sink->Failed()) return 2;
-            WriteFrames(*sink, Samples(in.begin(), in.begin() + 100000 * sink->Channels()));
-            if (!sink->Failed()) return 3;
-            return sink->Close() ? 4 : 0;
-        });
+        const int code = test::InChild(
+            [&] {
+                Ref<AudioSink> sink = makers[i](path);
+                if (sink->Failed()) return 2;
+                WriteFrames(*sink, Samples(in.begin(), in.begin() + 100000 * sink->Channels()));
+                if (!sink->Failed()) return 3;
+                return sink->Close() ? 4 : 0;
+            },
+            20000);
         EXPECT_EQ(code, 0) << "sink " << i;
         EXPECT_LE(FileSize(path).value_or(-1), 20000) << "sink " << i;
     }
     // Below the header size the sink fails at creation.
     EXPECT_EQ(
-        WithFileSizeLimit(10, [] { return CreateAiffSink(TempPath("tiny.aif"), 8000, 1)->Failed() ? 0 : 1; }),
-        0);
+        test::InChild([] { return CreateAiffSink(TempPath("tiny.aif"), 8000, 1)->Failed() ? 0 : 1; }, 10), 0);
 }
 
 }  // namespace

@@ -11,12 +11,12 @@
 #include <gtest/gtest.h>
 #include <mpg123.h>
 
-#include "formats/Endian.h"
 #include "formats/tags/Genres.h"
 #include "formats/tags/TagIo.h"
 #include "formats/tags/TagMap.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Text.h"
+#include "support/Bytes.h"
 #include "support/TestEnvironment.h"
 
 namespace sonitor {
@@ -286,10 +286,7 @@ TEST(TagsPeers, WavInfoWeWriteIsReadByFfprobeAndTheAudioIsUnchanged) {
 
     // An odd data chunk without its pad byte (as our 8-bit writer leaves
     // it): the list goes after a pad byte, and peers still find both.
-    std::string odd = "RIFF"s + "\0\0\0\0"s + "WAVEfmt " + "\x10\0\0\0\x01\0\x01\0"s +
-                      "\x40\x1f\0\0\x40\x1f\0\0"s + "\x01\0\x08\0data\x03\0\0\0"s + "\x10\x80\xF0"s;
-    StoreLE32(odd.data() + 4, static_cast<uint32_t>(odd.size() - 8));
-    ASSERT_TRUE(WriteFileAtomically(PathOf("odd.wav"), odd));
+    ASSERT_TRUE(WriteFileAtomically(PathOf("odd.wav"), test::PcmWav(8000, 1, 8, "\x10\x80\xF0"s)));
     ASSERT_TRUE(WriteTags(PathOf("odd.wav"), Map({{"ARTIST", "Odd"}})));
     EXPECT_EQ(FfprobeTags("odd.wav")["artist"], "Odd");
     RunIn("sox -V1 odd.wav -t raw -e unsigned -b 8 odd.raw");

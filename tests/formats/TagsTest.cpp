@@ -17,6 +17,7 @@
 #include "formats/tags/TagMap.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Paths.h"
+#include "support/Bytes.h"
 #include "support/TestEnvironment.h"
 
 namespace sonitor {
@@ -26,14 +27,8 @@ using namespace std::string_literals;
 
 // --- Byte builders, written independently of the code under test ---------
 
-std::string BE32(uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-            static_cast<char>(v)};
-}
-std::string LE32(uint32_t v) {
-    return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-            static_cast<char>(v >> 24)};
-}
+const auto BE32 = test::Be32;
+const auto LE32 = test::Le32;
 std::string Safe(uint32_t v) {
     return {static_cast<char>((v >> 21) & 0x7F), static_cast<char>((v >> 14) & 0x7F),
             static_cast<char>((v >> 7) & 0x7F), static_cast<char>(v & 0x7F)};
@@ -94,31 +89,24 @@ std::string Audio(size_t size, uint32_t seed = 1) {
     return out;
 }
 
-std::string Folder() {
-    static const std::string folder = test::MakeTempFolder("tags");
-    return folder;
-}
 std::string PathFor(const std::string& name) {
-    return JoinPath(Folder(), name);
+    static const std::string folder = test::MakeTempFolder("tags");
+    return JoinPath(folder, name);
 }
 void Put(const std::string& path, const std::string& bytes) {
     UniqueFd fd(::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
     ASSERT_TRUE(fd && WriteAll(fd.Get(), bytes.data(), bytes.size()));
 }
-std::string Get(const std::string& path) {
-    return ReadWholeFile(path).value_or("<missing>");
-}
+const auto Get = test::FileText;
 ino_t Inode(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_ino;
 }
 
+// 8-bit mono at 8000 Hz, with any chunks between fmt and data.
 std::string Wav(const std::string& data, const std::string& extraChunks = "") {
-    std::string fmt = "\x01\x00\x01\x00"s + LE32(8000) + LE32(8000) + "\x01\x00\x08\x00"s;
-    std::string body = "WAVE"s + "fmt " + LE32(16) + fmt + extraChunks + "data" +
-                       LE32(static_cast<uint32_t>(data.size())) + data;
-    return "RIFF" + LE32(static_cast<uint32_t>(body.size())) + body;
+    return test::PcmWav(8000, 1, 8, data, extraChunks);
 }
 
 // --- TagMap and genres -----------------------------------------------------

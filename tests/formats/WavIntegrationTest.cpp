@@ -20,6 +20,7 @@
 #include "formats/WavSource.h"
 #include "formats/WaveFormat.h"
 #include "foundation/FileUtil.h"
+#include "support/SourceReading.h"
 #include "support/TestEnvironment.h"
 
 namespace sonitor {
@@ -75,19 +76,8 @@ struct Decoded {
 
 Decoded DecodeWithUs(const std::string& path) {
     Ref<AudioSource> s = OpenWavSource(path);
-    Decoded d{s->Status(), s->Channels(), s->SampleRate(), {}};
-    // Read in transfer-sized pieces until the end is known, since the
-    // length of a compressed file is an estimate until then.
-    std::vector<int32_t> piece(static_cast<size_t>(kMaxTransferFrames) * s->Channels());
-    while (s->Position() < s->Length()) {
-        const int32_t n = std::min(kMaxTransferFrames, s->Length() - s->Position());
-        const int32_t before = s->Position();
-        s->Read(piece.data(), n);
-        const int32_t valid = std::min(n, s->Length() - before);
-        d.samples.insert(d.samples.end(), piece.begin(),
-                         piece.begin() + static_cast<ptrdiff_t>(valid) * d.channels);
-    }
-    return d;
+    // The length of a compressed file is an estimate until the end.
+    return {s->Status(), s->Channels(), s->SampleRate(), test::ReadToEnd(*s)};
 }
 
 std::vector<int16_t> To16(const std::vector<int32_t>& internal) {

@@ -16,9 +16,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "formats/Endian.h"
@@ -28,8 +25,11 @@
 #include "formats/WavSource.h"
 #include "formats/WaveFormat.h"
 #include "foundation/FileUtil.h"
+#include "support/Bytes.h"
 #include "support/ScriptedPrompt.h"
+#include "support/SourceReading.h"
 #include "support/TestEnvironment.h"
+#include "support/TestProcess.h"
 
 namespace sonitor {
 namespace {
@@ -37,16 +37,12 @@ namespace {
 // ---------------------------------------------------------------------------
 // Helpers
 
+using test::Le16;
+using test::Le32;
+
 std::string PathOf(const std::string& name) {
     static const std::string dir = test::MakeTempFolder("wav");
     return dir + "/" + name;
-}
-
-std::string Le16(uint32_t v) {
-    return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
-}
-std::string Le32(uint32_t v) {
-    return Le16(v & 0xFFFF) + Le16(v >> 16);
 }
 
 std::string Chunk(const std::string& id, const std::string& body,
@@ -67,13 +63,6 @@ std::string Riff(const std::string& chunks) {
     return "RIFF" + Le32(static_cast<uint32_t>(4 + chunks.size())) + "WAVE" + chunks;
 }
 
-std::string Pcm16Data(const std::vector<int16_t>& samples) {
-    std::string s;
-    for (int16_t v : samples)
-        s += Le16(static_cast<uint16_t>(v));
-    return s;
-}
-
 std::string Put(const std::string& name, const std::string& bytes) {
     const std::string path = PathOf(name);
     std::ofstream(path, std::ios::binary | std::ios::trunc)
@@ -85,25 +74,8 @@ std::string Get(const std::string& path) {
     return ReadWholeFile(path).value_or(std::string());
 }
 
-std::vector<int32_t> ReadFrames(AudioSource& s, int32_t frames) {
-    std::vector<int32_t> v(static_cast<size_t>(frames) * s.Channels());
-    ReadInPieces(s, v.data(), frames);
-    return v;
-}
-
-// Reads to the end of a source whose length may be an estimate until then.
-std::vector<int32_t> ReadToEnd(AudioSource& s) {
-    std::vector<int32_t> all;
-    std::vector<int32_t> piece(static_cast<size_t>(kMaxTransferFrames) * s.Channels());
-    while (s.Position() < s.Length()) {
-        const int32_t before = s.Position();
-        const int32_t n = std::min(kMaxTransferFrames, s.Length() - before);
-        s.Read(piece.data(), n);
-        const int32_t valid = std::min(n, s.Length() - before);
-        all.insert(all.end(), piece.begin(), piece.begin() + static_cast<ptrdiff_t>(valid) * s.Channels());
-    }
-    return all;
-}
+using test::ReadFrames;
+using test::ReadToEnd;
 
 // Internal samples of a 16-bit tone with noise.
 std::vector<int32_t> Signal(int32_t rate, int channels, int32_t frames, double amplitude = 0.5) {
@@ -166,24 +138,7 @@ TEST(WavPcmSink, WritesTheFortySixByteHeaderOpenAndThenFinal) {
     EXPECT_EQ(Get(again), expectedFinal + samples);
 }
 
-TEST(WavPcmSink, EightBitOddLengthHasNoPadAndClampsAtTheTop) {
-    const std::string path = PathOf("u8.wav");
-    {
-        Ref<AudioSink> sink = CreatePcmWavSink(path, 8000, 8, 1);
-        // Positive full scale rounds to 256 and must not wrap to 0.
-        const int32_t x[] = {524272, -524288, 0, 2047, 2048, -2049, 600000};
-        sink->Write(x, 7);
-    }
-    const std::string bytes = Get(path);
-    ASSERT_EQ(bytes.size(), 46u + 7u);
-    EXPECT_EQ(LoadLE32(bytes.data() + 4), 7u + 38u);
-    EXPECT_EQ(LoadLE32(bytes.data() + 42), 7u);
-    EXPECT_EQ(LoadLE16(bytes.data() + 32), 1u);  // block align
-    EXPECT_EQ(LoadLE16(bytes.data() + 34), 8u);
-    EXPECT_EQ(bytes.substr(46), std::string("\xFF\x00\x80\x80\x81\x7F\xFF", 7));
-}
-
-TEST(WavPcmSink, WiderSamplesAndSaturation) {
+TEST(WavPcmSink, EveryWidthRoundsAndSaturatesAndOddDataHasNoPad) {
     struct Case {
         int bits;
         int storedBits;
@@ -191,6 +146,11 @@ TEST(WavPcmSink, WiderSamplesAndSaturation) {
         std::string out;
     };
     const Case cases[] = {
+        // Unsigned; positive full scale rounds to 256 and must not wrap to 0.
+        {8,
+         8,
+         {524272, -524288, 0, 2047, 2048, -2049, 600000},
+         std::string("\xFF\x00\x80\x80\x81\x7F\xFF", 7)},
         // (x + 8) >> 4, saturated at the 16-bit limits.
         {12, 16, {524287, -524300, 7, 8, -9}, std::string("\xFF\x7F\x00\x80\x00\x00\x01\x00\xFF\xFF", 10)},
         // x * 16; the low 4 bits are zero.
@@ -212,8 +172,12 @@ TEST(WavPcmSink, WiderSamplesAndSaturation) {
             sink->Write(c.in.data(), static_cast<int32_t>(c.in.size()));
         }
         const std::string bytes = Get(path);
-        EXPECT_EQ(LoadLE16(bytes.data() + 34), c.storedBits);
+        ASSERT_EQ(bytes.size(), 46u + c.out.size());
+        EXPECT_EQ(LoadLE32(bytes.data() + 4), c.out.size() + 38u);
+        EXPECT_EQ(LoadLE32(bytes.data() + 42), c.out.size());
         EXPECT_EQ(LoadLE16(bytes.data() + 20), kWaveTagPcm);
+        EXPECT_EQ(LoadLE16(bytes.data() + 32), c.storedBits / 8);  // block align
+        EXPECT_EQ(LoadLE16(bytes.data() + 34), c.storedBits);
         EXPECT_EQ(bytes.substr(46), c.out);
     }
 }
@@ -288,26 +252,20 @@ TEST(WavSinks, InvalidParametersFailWithoutTouchingTheFile) {
     EXPECT_TRUE(CreatePcmWavSink(PathOf("no/such/folder.wav"), 8000, 16, 1)->Failed());
 }
 
-// A full disk: a child process with a small file size limit, SIGXFSZ
-// ignored so that writes fail with EFBIG instead of killing it.
+// A full disk: a child whose writes fail past 4096 bytes.
 int WriteBeyondLimit(const std::string& path, const WaveFormat& format) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        Ref<AudioSink> sink = CreateWavSink(path, format);
-        if (sink->Failed()) _exit(10);
-        const std::vector<int32_t> x = Signal(8000, format.channels, 8192);
-        sink->Write(x.data(), 8192);
-        const bool failedByWrite = sink->Failed();
-        sink->Write(x.data(), 8192);  // ignored once failed
-        const bool closed = sink->Close();
-        _exit(failedByWrite && !closed ? 0 : 11);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    return test::InChild(
+        [&] {
+            Ref<AudioSink> sink = CreateWavSink(path, format);
+            if (sink->Failed()) return 10;
+            const std::vector<int32_t> x = Signal(8000, format.channels, 8192);
+            sink->Write(x.data(), 8192);
+            const bool failedByWrite = sink->Failed();
+            sink->Write(x.data(), 8192);  // ignored once failed
+            const bool closed = sink->Close();
+            return failedByWrite && !closed ? 0 : 11;
+        },
+        4096);
 }
 
 TEST(WavSinks, AFullDiskSetsTheFailedFlag) {
@@ -332,7 +290,7 @@ std::string StereoPcmFile(uint32_t dataSizeField, size_t frames = 10) {
     std::vector<int16_t> v;
     for (size_t i = 0; i < frames * 2; ++i)
         v.push_back(static_cast<int16_t>(i * 100 - 700));
-    return Riff(Chunk("fmt ", FmtBody(1, 2, 8000, 16)) + Chunk("data", Pcm16Data(v), dataSizeField));
+    return Riff(Chunk("fmt ", FmtBody(1, 2, 8000, 16)) + Chunk("data", test::Pcm16(v), dataSizeField));
 }
 
 TEST(WavReader, DataSizesAreTakenFromTheFileWhenTheyDoNotFit) {
@@ -367,7 +325,7 @@ TEST(WavReader, LengthsStopAtTheLargestFrameCount) {
 }
 
 TEST(WavReader, FmtChunkSizes) {
-    const std::string data = Chunk("data", Pcm16Data({1, 2, 3, 4}));
+    const std::string data = Chunk("data", test::Pcm16({1, 2, 3, 4}));
     const auto statusOf = [&](const std::string& name, const std::string& fmtBody) {
         return OpenWavSource(Put(name, Riff(Chunk("fmt ", fmtBody) + data)))->Status();
     };
@@ -399,7 +357,7 @@ TEST(WavReader, CbSizeIsCutToTheBytesOfTheChunk) {
 }
 
 TEST(WavReader, RatesAndChannels) {
-    const std::string data = Chunk("data", Pcm16Data(std::vector<int16_t>(512, 5)));
+    const std::string data = Chunk("data", test::Pcm16(std::vector<int16_t>(512, 5)));
     const auto open = [&](const std::string& name, uint16_t channels, uint32_t rate) {
         return OpenWavSource(Put(name, Riff(Chunk("fmt ", FmtBody(1, channels, rate, 16)) + data)));
     };
@@ -418,7 +376,7 @@ TEST(WavReader, RatesAndChannels) {
 
 TEST(WavReader, OtherChunksPadBytesAndLeadingBlocksAreSteppedOver) {
     const std::string body = Chunk("fmt ", FmtBody(1, 1, 11025, 16));
-    const std::string data = Chunk("data", Pcm16Data({100, -100, 7}));
+    const std::string data = Chunk("data", test::Pcm16({100, -100, 7}));
     const std::string file = "JUNK" + Le32(8) + "12345678" +  // before the RIFF header
                              Riff(Chunk("bext", "odd") + body + Chunk("fact", Le32(3)) +  // odd chunk, pad
                                   Chunk("LIST", "INFOISFT" + Le32(5) + "abcde") + Chunk("zzz ", "q") + data);
@@ -428,7 +386,7 @@ TEST(WavReader, OtherChunksPadBytesAndLeadingBlocksAreSteppedOver) {
     EXPECT_EQ(ReadFrames(*s, 3), (std::vector<int32_t>{1600, -1600, 112}));
     // RF64 is read like RIFF; its sizes live elsewhere and the data runs on.
     std::string rf64 =
-        Riff(Chunk("ds64", std::string(28, '\0')) + body + Chunk("data", Pcm16Data({9, 9}), 0xFFFFFFFFu));
+        Riff(Chunk("ds64", std::string(28, '\0')) + body + Chunk("data", test::Pcm16({9, 9}), 0xFFFFFFFFu));
     rf64.replace(0, 8, "RF64\xFF\xFF\xFF\xFF");
     Ref<AudioSource> r = OpenWavSource(Put("rf64.wav", rf64));
     EXPECT_EQ(r->Status(), kSourceOk);
@@ -437,7 +395,7 @@ TEST(WavReader, OtherChunksPadBytesAndLeadingBlocksAreSteppedOver) {
 
 TEST(WavReader, DamagedLayoutsAreReportedAsUnusable) {
     const std::string fmt = Chunk("fmt ", FmtBody(1, 1, 8000, 16));
-    const std::string data = Chunk("data", Pcm16Data({1, 2}));
+    const std::string data = Chunk("data", test::Pcm16({1, 2}));
     const std::pair<const char*, std::string> cases[] = {
         {"empty.wav", ""},
         {"short.wav", "RIFF\x10\x00\x00"},
@@ -525,7 +483,7 @@ TEST(WavReader, SilenceBeforeTheStartAndPastTheEnd) {
     for (size_t i = 0; i < v.size(); ++i)
         v[i] = static_cast<int16_t>(i + 1);
     const std::string pcm =
-        Put("pos.wav", Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 16)) + Chunk("data", Pcm16Data(v))));
+        Put("pos.wav", Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 16)) + Chunk("data", test::Pcm16(v))));
     // The same through a codec: A-law of the same values, rounded.
     const std::vector<int32_t> x = Signal(8000, 1, 1000);
     const std::string alaw = WriteCoded("pos-alaw.wav", MakeG711WaveFormat(kWaveTagALaw, 8000, 1), x);
@@ -597,7 +555,7 @@ TEST(WavCoded, FilesHoldTheRecordAsChosenAndNoOtherChunk) {
     }
 }
 
-TEST(WavCoded, SeekingLandsOnTheSamplesOfAStraightDecode) {
+TEST(WavCoded, LengthIsExactAndSeekingLandsOnTheSamplesOfAStraightDecode) {
     for (const CodedCase& c : CodedCases()) {
         SCOPED_TRACE(c.name);
         const int ch = c.format.channels;
@@ -608,8 +566,11 @@ TEST(WavCoded, SeekingLandsOnTheSamplesOfAStraightDecode) {
         lying.avgBytesPerSec = 12345;
         const std::string path = WriteCoded(std::string("seek-") + c.name + ".wav", lying, x);
         Ref<AudioSource> s = OpenWavSource(path);
+        // Whole blocks: the length is exact before anything is read.
+        const int32_t opened = s->Length();
         const std::vector<int32_t> all = ReadToEnd(*s);
         const int32_t length = s->Length();
+        EXPECT_EQ(opened, length);
         ASSERT_EQ(static_cast<size_t>(length) * ch, all.size());
         for (int32_t target : {0, 1, 504, 505, 1000, 9999, 20000, length - 100}) {
             SCOPED_TRACE(target);
@@ -641,15 +602,6 @@ TEST(WavCoded, SeekingLandsOnTheSamplesOfAStraightDecode) {
         EXPECT_TRUE(std::all_of(start.begin(), start.begin() + 100 * ch, [](int32_t v) { return v == 0; }));
         EXPECT_TRUE(std::equal(start.begin() + 100 * ch, start.end(), all.begin()));
     }
-}
-
-TEST(WavCoded, LengthIsExactForWholeBlocksBeforeReading) {
-    const WaveFormat ima = MakeImaAdpcmWaveFormat(8000, 1);
-    const std::string path = WriteCoded("len-ima.wav", ima, Signal(8000, 1, 505 * 7));
-    Ref<AudioSource> s = OpenWavSource(path);
-    EXPECT_EQ(s->Length(), 505 * 7);
-    ReadToEnd(*s);
-    EXPECT_EQ(s->Length(), 505 * 7);
 }
 
 TEST(WavCoded, ShortLastBlocksDecodeAsFarAsTheyGo) {
@@ -789,24 +741,15 @@ public:
     }
 };
 
+template <class Codec>
+CodecStatus MakeCodec(const WaveFormat&, std::unique_ptr<CodecStream>* s) {
+    if (s) *s = std::make_unique<Codec>();
+    return CodecStatus::kOk;
+}
+
 void RegisterTestCodecs() {
-    RegisterWavCodec(
-        kStuckTag,
-        [](const WaveFormat&, std::unique_ptr<CodecStream>* s) {
-            if (s) *s = std::make_unique<StuckCodec>();
-            return CodecStatus::kOk;
-        },
-        [](const WaveFormat&, std::unique_ptr<CodecStream>* s) {
-            if (s) *s = std::make_unique<StuckCodec>();
-            return CodecStatus::kOk;
-        });
-    RegisterWavCodec(
-        kFaultyTag,
-        [](const WaveFormat&, std::unique_ptr<CodecStream>* s) {
-            if (s) *s = std::make_unique<FaultyCodec>();
-            return CodecStatus::kOk;
-        },
-        nullptr);
+    RegisterWavCodec(kStuckTag, MakeCodec<StuckCodec>, MakeCodec<StuckCodec>);
+    RegisterWavCodec(kFaultyTag, MakeCodec<FaultyCodec>, nullptr);
 }
 
 TEST(WavCodecLayer, ACodecThatMakesNoProgressEndsTheStream) {

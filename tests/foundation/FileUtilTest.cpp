@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/FileUtil.h"
+#include "support/Bytes.h"
 #include "support/TestEnvironment.h"
 
 namespace sonitor {
@@ -23,9 +24,7 @@ using D = FileDisposition;
 void Put(const std::string& path, const std::string& text) {
     ASSERT_TRUE(WriteFileAtomically(path, text));
 }
-std::string Get(const std::string& path) {
-    return ReadWholeFile(path).value_or("<missing>");
-}
+const auto Get = test::FileText;
 long MsSince(Clock::time_point start) {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());

@@ -10,6 +10,7 @@
 #include "foundation/WorkingFolder.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
+#include "support/TestProcess.h"
 
 namespace sonitor {
 namespace {
@@ -22,10 +23,10 @@ TEST(Folders, DataFoldersFollowTheEnvironmentAndAreCreated) {
     EXPECT_EQ(UserDataFolder(), Env("XDG_DATA_HOME") + "/Orvelsoft/Sonitor");
     EXPECT_TRUE(IsFolder(UserDataFolder()));
     {
-        const std::string saved = Env("XDG_DATA_HOME");
-        unsetenv("XDG_DATA_HOME");
-        const std::string fallback = UserDataFolder();
-        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+        const std::string fallback = [] {
+            const test::ScopedEnv unset("XDG_DATA_HOME", std::nullopt);
+            return UserDataFolder();
+        }();
         EXPECT_EQ(fallback, Env("HOME") + "/.local/share/Orvelsoft/Sonitor");
         EXPECT_TRUE(IsFolder(fallback));
         RemoveFolderTreeFully((Env("HOME") + "/.local").c_str());

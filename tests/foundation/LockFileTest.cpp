@@ -3,7 +3,6 @@
 #include <thread>
 #include <vector>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,19 +10,12 @@
 #include "foundation/FileUtil.h"
 #include "foundation/LockFile.h"
 #include "support/TestEnvironment.h"
+#include "support/TestProcess.h"
 
 namespace sonitor {
 namespace {
 
-// Exit status of a forked child running body (which returns its exit code).
-template <class Body>
-int InChild(Body body) {
-    const pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
+using test::InChild;
 
 TEST(LockFile, LockPathNeverNamesTheFileItself) {
     EXPECT_EQ(LockPathFor("/tmp/Temp1.wav"), "/tmp/Temp1.lck");

@@ -185,19 +185,6 @@ TEST(PeakLimiter, SeekRestartsFromTheNewPositionAndPositionCountsDelivered) {
     }
 }
 
-TEST(PeakLimiter, ForgetsEarlierGainsAfterSeek) {
-    const int32_t rate = 700, b = 20;
-    std::vector<int32_t> data(20 * b, 4000000);
-    std::fill(data.begin() + 10 * b, data.end(), 500000);
-    PeakLimiterSource limiter(MakeRef<VectorSource>(data, rate, 1), kLimiterCeiling);
-    std::vector<int32_t> out(5 * b);
-    limiter.Read(out.data(), 5 * b);
-    ASSERT_LE(out.back(), kLimiterCeiling);
-    limiter.Seek(12 * b);
-    limiter.Read(out.data(), 5 * b);
-    EXPECT_EQ(out, std::vector<int32_t>(5 * b, 500000));
-}
-
 TEST(PeakLimiter, GainRampStartsTwoBlocksBeforeALoudBlockAndRecovers) {
     const int32_t rate = 700, b = 20, loud = 8;
     std::vector<int32_t> data(20 * b, 500000);

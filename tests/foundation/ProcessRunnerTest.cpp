@@ -17,7 +17,9 @@
 #include "foundation/FileUtil.h"
 #include "foundation/ProcessRunner.h"
 #include "foundation/TempFolder.h"
+#include "support/Bytes.h"
 #include "support/TestEnvironment.h"
+#include "support/TestProcess.h"
 
 namespace sonitor {
 namespace {
@@ -30,9 +32,7 @@ long MsSince(Clock::time_point start) {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-std::string Get(const std::string& path) {
-    return ReadWholeFile(path).value_or("<missing>");
-}
+const auto Get = test::FileText;
 
 Words SplitNul(const std::string& text) {
     Words out;
@@ -64,25 +64,22 @@ bool ProcessGone(pid_t pid) {
 
 // --- Command lines ---
 
-TEST(CommandLine, SplitsTheFixedDecoderLinesWordForWord) {
-    EXPECT_EQ(SplitCommandLine(R"("/usr/bin/oggdec" -o "/w/a b.wav" "/in/x.ogg")"),
-              (Words{"/usr/bin/oggdec", "-o", "/w/a b.wav", "/in/x.ogg"}));
-    // Two blanks after -d make no empty word.
-    EXPECT_EQ(SplitCommandLine(R"("/usr/bin/ffmpeg" -d  -o "/o.wav" "/i.aac")"),
-              (Words{"/usr/bin/ffmpeg", "-d", "-o", "/o.wav", "/i.aac"}));
-    EXPECT_EQ(SplitCommandLine(" \t\"/p q/amrenc\" MR122 - \"/t.amr\"  \t"),
-              (Words{"/p q/amrenc", "MR122", "-", "/t.amr"}));
-    EXPECT_EQ(SplitCommandLine(""), Words{});
-    EXPECT_EQ(SplitCommandLine("   "), Words{});
-    EXPECT_EQ(SplitCommandLine("prog"), Words{"prog"});
-}
-
-TEST(CommandLine, BackslashAndQuoteRules) {
+TEST(CommandLine, SplitFollowsTheBlankBackslashAndQuoteRules) {
     struct Case {
         const char* text;
         Words expected;
     };
     const Case cases[] = {
+        // The fixed decoder lines, word for word.
+        {R"("/usr/bin/oggdec" -o "/w/a b.wav" "/in/x.ogg")",
+         {"/usr/bin/oggdec", "-o", "/w/a b.wav", "/in/x.ogg"}},
+        // Two blanks after -d make no empty word.
+        {R"("/usr/bin/ffmpeg" -d  -o "/o.wav" "/i.aac")",
+         {"/usr/bin/ffmpeg", "-d", "-o", "/o.wav", "/i.aac"}},
+        {" \t\"/p q/amrenc\" MR122 - \"/t.amr\"  \t", {"/p q/amrenc", "MR122", "-", "/t.amr"}},
+        {"", {}},
+        {"   ", {}},
+        {"prog", {"prog"}},
         {R"(p "a b c" d e)", {"p", "a b c", "d", "e"}},
         {R"(p "ab\"c" "\\" d)", {"p", "ab\"c", "\\", "d"}},
         {R"(p a\\\b d"e f"g h)", {"p", R"(a\\\b)", "de fg", "h"}},
@@ -437,11 +434,10 @@ TEST(FindProgram, SearchesPathForExecutableFiles) {
     ASSERT_TRUE(MakeFolders(tmp.File("c")));
     ASSERT_TRUE(WriteFileAtomically(tmp.File("b/tool"), "#!/bin/sh\n", 0644));  // not executable
     ASSERT_TRUE(WriteFileAtomically(tmp.File("c/tool"), "#!/bin/sh\n", 0755));
-    const char* old = getenv("PATH");
-    const std::string saved = old ? old : "";
-    setenv("PATH", (tmp.File("a") + "::" + tmp.File("b") + ":" + tmp.File("c")).c_str(), 1);
-    const std::string found = FindProgram("tool");
-    setenv("PATH", saved.c_str(), 1);
+    const std::string found = [&] {
+        const test::ScopedEnv path("PATH", tmp.File("a") + "::" + tmp.File("b") + ":" + tmp.File("c"));
+        return FindProgram("tool");
+    }();
     if (geteuid() != 0) {
         EXPECT_EQ(found, tmp.File("c/tool"));
     }

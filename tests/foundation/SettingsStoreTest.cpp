@@ -15,6 +15,7 @@
 #include "foundation/SettingsStore.h"
 #include "foundation/Text.h"
 #include "support/TestEnvironment.h"
+#include "support/TestProcess.h"
 
 namespace sonitor {
 namespace {
@@ -193,17 +194,6 @@ TEST_F(SettingsStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
 }
 
 TEST(SettingsLocation, FollowsTheEnvironment) {
-    struct Restore {
-        std::vector<std::pair<std::string, std::string>> saved;
-        void Unset(const char* name) {
-            saved.emplace_back(name, std::getenv(name));
-            unsetenv(name);
-        }
-        ~Restore() {
-            for (const auto& [name, value] : saved)
-                setenv(name.c_str(), value.c_str(), 1);
-        }
-    } restore;
     const std::string home = std::getenv("HOME");
     const std::string xdg = std::getenv("XDG_CONFIG_HOME");
     EXPECT_EQ(SettingsStore::DefaultLocation().userFile,
@@ -211,11 +201,11 @@ TEST(SettingsLocation, FollowsTheEnvironment) {
     EXPECT_EQ(SettingsStore::DefaultLocation().machineFile,
               std::string(std::getenv("SONITOR_MACHINE_CONFIG")) + "/settings.ini");
     EXPECT_EQ(Settings().Location().userFile, SettingsStore::DefaultLocation().userFile);
-    restore.Unset("SONITOR_CONFIG_HOME");
-    restore.Unset("SONITOR_MACHINE_CONFIG");
+    const test::ScopedEnv noUser("SONITOR_CONFIG_HOME", std::nullopt);
+    const test::ScopedEnv noMachine("SONITOR_MACHINE_CONFIG", std::nullopt);
     EXPECT_EQ(SettingsStore::DefaultLocation().userFile, xdg + "/Orvelsoft/Sonitor/settings.ini");
     EXPECT_EQ(SettingsStore::DefaultLocation().machineFile, "/etc/xdg/Orvelsoft/Sonitor/settings.ini");
-    restore.Unset("XDG_CONFIG_HOME");
+    const test::ScopedEnv noXdg("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(SettingsStore::DefaultLocation().userFile, home + "/.config/Orvelsoft/Sonitor/settings.ini");
 }
 

@@ -16,19 +16,12 @@
 #include "foundation/Text.h"
 #include "foundation/WorkingFolder.h"
 #include "support/TestEnvironment.h"
+#include "support/TestProcess.h"
 
 namespace sonitor {
 namespace {
 
-// Exit status of a forked child running body (which returns its exit code).
-template <class Body>
-int InChild(Body body) {
-    const pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
+using test::InChild;
 
 // A forked child that opens a private session in base, reports the folder
 // through a pipe, then does whatever `then` says.
