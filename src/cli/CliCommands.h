@@ -31,4 +31,11 @@ int RunConvert(const std::vector<std::string>& args);
 // made beside it. 1 when a command or a save failed.
 int RunEdit(const std::vector<std::string>& args);
 
+// `sonitor-cli apply EFFECT [KEY=VALUE...] [--preset NAME] [--selection
+// START:END] IN OUT` and `apply --list`: one effect of the catalogue on IN
+// (or the part from START to END milliseconds), saved to OUT. Values not
+// given are the stored ones or the defaults; given ones are not stored.
+// Refused values print their message and give 1; bad usage gives 2.
+int RunApply(const std::vector<std::string>& args);
+
 }  // namespace sonitor::cli

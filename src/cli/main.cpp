@@ -36,6 +36,13 @@ const char kUsage[] =
     "                       cut, copy, paste, delete, trim, insert, mix, repeat,\n"
     "                       reverse, split, auto-split, undo, redo, ...) and save\n"
     "                       the result to OUT; 'sonitor-cli edit --help' lists them\n"
+    "  apply EFFECT [KEY=VALUE...] [--preset NAME] [--selection START:END] IN OUT\n"
+    "                       apply an effect (echo, equalizer, ...) to IN, or to\n"
+    "                       the part from START to END milliseconds, and save the\n"
+    "                       result to OUT; values not given are the stored ones\n"
+    "                       or the defaults, and given ones are not stored\n"
+    "  apply --list         list the effects with their values, defaults, limits\n"
+    "                       and presets\n"
     "\n"
     "Options:\n"
     "  -h, --help           show this help and exit\n"
@@ -79,6 +86,10 @@ int main(int argc, char** argv) {
     if (command == "edit") {
         sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
         return sonitor::cli::RunEdit(rest);
+    }
+    if (command == "apply") {
+        sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
+        return sonitor::cli::RunApply(rest);
     }
     if (command == "info") {
         sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
