@@ -46,6 +46,9 @@ bench: build
 	bench/run-resample $(BUILD)
 	bench/run-wav $(BUILD)
 	bench/run-mp3 $(BUILD)
+	bench/run-convert $(BUILD)
+	bench/run-edit $(BUILD)
+	bench/run-effects $(BUILD)
 
 # Fuzzes every parser for FUZZ_SECONDS each with libFuzzer (clang), starting
 # from the committed corpora; new inputs go to $(FUZZ_BUILD)/corpus-*.

@@ -49,7 +49,8 @@ struct EffectDefinition {
     // "echo": the name on the command line and in batch files, the effect's
     // name in lower-case words joined by '-'.
     std::string id;
-    std::string name;  // undo name and progress caption: "Echo"
+    std::string name;     // undo name and progress caption: "Echo"
+    std::string caption;  // the progress caption when it is not the name ("Equalizing")
     std::string section = "StoredValues";
     std::vector<EffectParameter> parameters;
     std::vector<EffectPreset> presets;

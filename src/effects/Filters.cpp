@@ -124,6 +124,7 @@ EffectDefinition EqualizerEffect() {
     EffectDefinition effect;
     effect.id = "equalizer";
     effect.name = "Equalizer";
+    effect.caption = "Equalizing";
     for (int preset = 1; preset < kEqualizerPresetCount; ++preset)
         effect.presets.push_back({PresetSection(preset), {{kEqualizerPresetKey, std::to_string(preset)}}});
     effect.run = [](ProgressTask& task, EffectRange& range, const EffectValues& values) {
