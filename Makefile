@@ -49,6 +49,7 @@ bench: build
 	bench/run-convert $(BUILD)
 	bench/run-edit $(BUILD)
 	bench/run-effects $(BUILD)
+	bench/run-speed $(BUILD)
 
 # Fuzzes every parser for FUZZ_SECONDS each with libFuzzer (clang), starting
 # from the committed corpora; new inputs go to $(FUZZ_BUILD)/corpus-*.

@@ -38,4 +38,24 @@ int RunEdit(const std::vector<std::string>& args);
 // Refused values print their message and give 1; bad usage gives 2.
 int RunApply(const std::vector<std::string>& args);
 
+// `sonitor-cli spectrogram IN OUT.png [--selection START:END] [--brightness
+// N] [--grid]`: the temporal frequency analysis of IN (or of the part from
+// START to END milliseconds) as a palette PNG, low frequencies at the
+// bottom. 1 when IN cannot be read or OUT written.
+int RunSpectrogram(const std::vector<std::string>& args);
+
+// `sonitor-cli play FILE [--from MS] [--to MS] [--loop] [--speed
+// slow|normal|fast] [--device N]`: plays the file (or the range) through
+// the editor's transport with a meter on stderr. Ctrl-C stops (130).
+int RunPlay(const std::vector<std::string>& args);
+
+// `sonitor-cli record OUT [--seconds N] [--autostart] [--threshold DB]
+// [--device N]`: records a take until N seconds are written or Ctrl-C, and
+// saves it to OUT. 1 when the device does not open or nothing was recorded.
+int RunRecord(const std::vector<std::string>& args);
+
+// `sonitor-cli devices`: the output and input devices with the numbers the
+// settings and --device use, and each input's capture lines.
+int RunDevices(const std::vector<std::string>& args);
+
 }  // namespace sonitor::cli

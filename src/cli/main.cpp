@@ -43,6 +43,25 @@ const char kUsage[] =
     "                       or the defaults, and given ones are not stored\n"
     "  apply --list         list the effects with their values, defaults, limits\n"
     "                       and presets\n"
+    "  spectrogram IN OUT.png [--selection START:END] [--brightness N] [--grid]\n"
+    "                       save the temporal frequency analysis of IN, or of the\n"
+    "                       part from START to END milliseconds, as a picture:\n"
+    "                       time to the right, low frequencies at the bottom;\n"
+    "                       N (1-65535, default 64) scales the colours, --grid\n"
+    "                       draws a line every 1000 Hz and every second\n"
+    "  play FILE [--from MS] [--to MS] [--loop] [--speed slow|normal|fast]\n"
+    "       [--device N]\n"
+    "                       play FILE, or the part from MS to MS, once or over\n"
+    "                       and over, at half, normal or 1.5 times the speed, with\n"
+    "                       the position and a level meter on stderr; Ctrl-C stops\n"
+    "                       (exit status 130)\n"
+    "  record OUT [--seconds N] [--autostart] [--threshold DB] [--device N]\n"
+    "                       record from an input device (default: the editor's)\n"
+    "                       until N seconds are recorded or Ctrl-C, and save the\n"
+    "                       take to OUT; --autostart waits for sound at DB\n"
+    "                       (default -24) and cuts the quiet end off\n"
+    "  devices              list the output and input devices with their numbers\n"
+    "                       and the capture lines of each input\n"
     "\n"
     "Options:\n"
     "  -h, --help           show this help and exit\n"
@@ -91,6 +110,19 @@ int main(int argc, char** argv) {
         sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
         return sonitor::cli::RunApply(rest);
     }
+    if (command == "spectrogram") {
+        sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
+        return sonitor::cli::RunSpectrogram(rest);
+    }
+    if (command == "play") {
+        sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
+        return sonitor::cli::RunPlay(rest);
+    }
+    if (command == "record") {
+        sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
+        return sonitor::cli::RunRecord(rest);
+    }
+    if (command == "devices") return sonitor::cli::RunDevices(rest);
     if (command == "info") {
         sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
         return sonitor::cli::RunInfo(rest);

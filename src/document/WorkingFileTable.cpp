@@ -104,6 +104,8 @@ std::string WorkingFileTable::OverviewPath(uint16_t id) {
 void WorkingFileTable::DeleteFiles(uint16_t id) {
     ::unlink(AudioPath(id).c_str());
     ::unlink(OverviewPath(id).c_str());
+    // A spectrogram cached beside the file is of no use once it is gone.
+    ::unlink(JoinPath(WorkingFolder(), Format("%d.wbm", static_cast<int>(id))).c_str());
 }
 
 }  // namespace sonitor

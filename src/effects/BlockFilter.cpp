@@ -28,7 +28,10 @@ static_assert(kBlock % kTile == 0);
 
 // The tiles are compiled twice on x86-64, for the baseline and for AVX2
 // (twice the lanes), and the loader picks the one the processor runs.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// The clones are picked by a resolver that runs before the thread
+// sanitizer's runtime is ready, so sanitized builds keep one version.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__) && \
+    !defined(__SANITIZE_ADDRESS__)
 #define SONITOR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define SONITOR_VECTOR_CLONES

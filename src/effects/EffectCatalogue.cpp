@@ -35,6 +35,8 @@ std::vector<EffectDefinition> BuildCatalogue() {
     AddAmplitudeEffects(catalogue);
     AddFilterEffects(catalogue);
     AddModulationEffects(catalogue);
+    AddNoiseEffects(catalogue);
+    AddSpeedEffects(catalogue);
     catalogue.push_back(ReverseEffect());
     return catalogue;
 }

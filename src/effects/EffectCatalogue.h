@@ -97,5 +97,7 @@ extern const char* const kStereoOnlyTitle;
 void AddAmplitudeEffects(std::vector<EffectDefinition>& catalogue);
 void AddModulationEffects(std::vector<EffectDefinition>& catalogue);
 void AddFilterEffects(std::vector<EffectDefinition>& catalogue);
+void AddNoiseEffects(std::vector<EffectDefinition>& catalogue);
+void AddSpeedEffects(std::vector<EffectDefinition>& catalogue);
 
 }  // namespace sonitor

@@ -35,8 +35,11 @@ int32_t ApplyEffectCommand(SoundDocument& document, const EffectDefinition& effe
         ctx.host.DocumentChanged(document);
         return result;
     }
-    // Effects that change the processed part's length move the selection end.
-    if (range.end != document.selectionEnd) document.selectionEnd = std::max(range.start, range.end);
+    // Effects that change the processed part's length move the selection
+    // end; those that change the whole clip's timing (rate conversion) move
+    // its start too.
+    document.selectionStart = range.start;
+    document.selectionEnd = std::max(range.start, range.end);
     const int32_t rate = static_cast<int32_t>(document.clip.SampleRate());
     FinishEdit(document, range.start, rate / std::max(1, effect.leadInDivisor), ctx.host, ctx.settings);
     return kTaskDone;

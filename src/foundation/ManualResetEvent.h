@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 namespace sonitor {
 
@@ -19,10 +20,20 @@ public:
     // Waits at most milliseconds (0: just looks); true when the event is set.
     bool WaitFor(int milliseconds) const;
     void Wait() const;
+    // Waits at most milliseconds (0: just looks) until a or b is set; true
+    // when one of them is. Sleeps without polling.
+    static bool WaitForEither(const ManualResetEvent& a, const ManualResetEvent& b, int milliseconds);
 
 private:
+    struct Waiter;
+    void AddWaiter(Waiter* waiter) const;
+    void RemoveWaiter(Waiter* waiter) const;
+
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
+    // Threads waiting for this event together with another one; Set wakes
+    // them as well as the plain waiters.
+    mutable std::vector<Waiter*> waiters_;
     bool set_;
 };
 

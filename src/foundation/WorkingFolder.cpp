@@ -226,7 +226,8 @@ const std::string& WorkingFolder() {
 void DeleteWorkingFiles(const std::string& folder) {
     const auto names = ListFolder(folder, [](const std::string& name, bool isFolder) {
         return !isFolder && name.size() > 4 &&
-               (EndsWithIgnoreCase(name, ".aud") || EndsWithIgnoreCase(name, ".grf"));
+               (EndsWithIgnoreCase(name, ".aud") || EndsWithIgnoreCase(name, ".grf") ||
+                EndsWithIgnoreCase(name, ".wbm"));
     });
     for (const std::string& name : names)
         ::unlink(JoinPath(folder, name).c_str());

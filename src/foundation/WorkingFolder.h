@@ -48,7 +48,8 @@ private:
 // Private session is opened on first use and closed at normal exit.
 const std::string& WorkingFolder();
 
-// Deletes every "*.aud" and "*.grf" file in folder, whatever its number.
+// Deletes every "*.aud", "*.grf" and "*.wbm" file in folder, whatever its
+// number.
 void DeleteWorkingFiles(const std::string& folder);
 
 // Removes private folders left behind by processes that no longer run.

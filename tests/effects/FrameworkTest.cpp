@@ -9,6 +9,7 @@
 #include "document/SoundDocument.h"
 #include "effects/AudioEffect.h"
 #include "effects/Decibels.h"
+#include "effects/EffectCatalogue.h"
 #include "effects/EffectCommand.h"
 #include "effects/PointRecord.h"
 #include "effects/Processor.h"
@@ -142,6 +143,26 @@ TEST(EffectFrameworkTest, CommandFlow) {
     EXPECT_EQ(out[8820], original[8820]);  // the count starts at 0
     EXPECT_EQ(out[8821], original[8821] + 1);
     EXPECT_EQ(out[20000], original[20000]);
+}
+
+// A conversion of the whole clip keeps the selection at the same times:
+// both ends move, not only the end.
+TEST(EffectFrameworkTest, CommandTakesTheRangeBackFromTheWork) {
+    const std::string folder = test::MakeTempFolder("fx");
+    SettingsStore settings({folder + "/user.ini", folder + "/machine.ini"});
+    CommandHost host;
+    test::ScriptedTaskHost tasks;
+    EditContext ctx{host, tasks, settings};
+    Ref<SoundDocument> document = MakeRef<SoundDocument>();
+    std::vector<int32_t> original;
+    document->clip = MakeClip(88200, 1, original);
+    SetSelection(*document, 44100, 66150, 44100, host);
+    const EffectDefinition* convert = FindEffect("convert-sample-rate");
+    ASSERT_NE(convert, nullptr);
+    ASSERT_EQ(ApplyEffectCommand(*document, *convert, {{"SampleRate", "22050"}}, ctx), kTaskDone);
+    EXPECT_EQ(document->clip.SampleRate(), 22050u);
+    EXPECT_EQ(document->selectionStart, 22050);
+    EXPECT_EQ(document->selectionEnd, 33075);
 }
 
 TEST(EffectFrameworkTest, ValuesAndDecibels) {
