@@ -50,6 +50,7 @@ bench: build
 	bench/run-edit $(BUILD)
 	bench/run-effects $(BUILD)
 	bench/run-speed $(BUILD)
+	$(BUILD)/bin/player_bench
 
 # Fuzzes every parser for FUZZ_SECONDS each with libFuzzer (clang), starting
 # from the committed corpora; new inputs go to $(FUZZ_BUILD)/corpus-*.
