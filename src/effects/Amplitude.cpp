@@ -12,6 +12,7 @@
 #include "document/ClipWriter.h"
 #include "document/ProgressTask.h"
 #include "effects/EffectCatalogue.h"
+#include "effects/Envelope.h"
 #include "effects/PointRecord.h"
 #include "foundation/Numbers.h"
 
@@ -333,6 +334,11 @@ EffectDefinition CrossFadeEffect() {
 }
 
 }  // namespace
+
+int32_t ApplyEnvelopeCurve(ProgressTask& task, AudioClip& clip, int32_t start, int32_t end,
+                           const std::vector<CurvePoint>& points) {
+    return ApplyEnvelope(task, clip, start, end, points);
+}
 
 void AddAmplitudeEffects(std::vector<EffectDefinition>& catalogue) {
     catalogue.push_back(AmplifyEffect());

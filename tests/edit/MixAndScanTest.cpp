@@ -21,6 +21,7 @@
 #include "formats/WavSink.h"
 #include "foundation/SettingsStore.h"
 #include "support/ScriptedPrompt.h"
+#include "support/ClipSamples.h"
 #include "support/ScriptedTaskHost.h"
 #include "support/TestEnvironment.h"
 
@@ -66,21 +67,6 @@ int32_t Split(test::ScriptedTaskHost& host, const AudioClip& clip, const AutoSpl
     return RunWork(host, [&](ProgressTask& t) { return FindSplitRegions(t, clip, settings, regions); });
 }
 
-AudioClip WriteClip(const std::vector<int32_t>& samples, int channels, int32_t rate = 44100) {
-    AudioClip clip;
-    Ref<ClipWriter> writer = CreateClipWriter(&clip, rate, channels);
-    writer->Write(samples.data(), static_cast<int32_t>(samples.size() / static_cast<size_t>(channels)));
-    EXPECT_TRUE(writer->Close());
-    return clip;
-}
-
-std::vector<int32_t> ReadAll(const AudioClip& clip) {
-    Ref<ClipReader> reader = OpenClipReader(clip);
-    std::vector<int32_t> out(static_cast<size_t>(clip.Length()) * static_cast<size_t>(reader->Channels()));
-    ReadInPieces(*reader, out.data(), clip.Length());
-    return out;
-}
-
 std::vector<int32_t> Noise(uint32_t seed, size_t count) {
     std::mt19937 rng(seed);
     std::vector<int32_t> s(count);
@@ -92,7 +78,7 @@ std::vector<int32_t> Noise(uint32_t seed, size_t count) {
 // A document of several segments: noise with a stretch at half gain and a
 // stretch of silence in the middle.
 AudioClip PatchworkClip(int channels, int32_t frames, uint32_t seed) {
-    AudioClip clip = WriteClip(Noise(seed, static_cast<size_t>(frames - 1000) * channels), channels);
+    AudioClip clip = test::ClipFromSamples(Noise(seed, static_cast<size_t>(frames - 1000) * channels), channels);
     ClipScaleRange(clip, 2000, 9000, 50);
     ClipInsertSilence(clip, 1000, 15000);
     return clip;
@@ -185,10 +171,10 @@ TEST(Mix, MatchesTheModelInEveryOverflowMode) {
                      << "case ch " << m.channels << " [" << m.start << ", " << m.end << ") mode " << m.mode);
         const AudioClip original = PatchworkClip(m.channels, 30000, 11);
         const std::vector<int32_t> src = Noise(12, static_cast<size_t>(20000) * m.channels);
-        const AudioClip source = WriteClip(src, m.channels);
+        const AudioClip source = test::ClipFromSamples(src, m.channels);
         int64_t mixEnd = 0;
         std::vector<double> tolerance;
-        const std::vector<double> expected = MixModel(ReadAll(original), src, m, mixEnd, tolerance);
+        const std::vector<double> expected = MixModel(test::ClipSamples(original), src, m, mixEnd, tolerance);
 
         AudioClip clip = original;
         int32_t selectionEnd = m.end;
@@ -200,12 +186,12 @@ TEST(Mix, MatchesTheModelInEveryOverflowMode) {
         test::ScriptedTaskHost host;
         ASSERT_EQ(Mix(host, clip, source, m.start, selectionEnd, settings), kTaskDone);
         EXPECT_EQ(selectionEnd, mixEnd);
-        const std::vector<int32_t> got = ReadAll(clip);
+        const std::vector<int32_t> got = test::ClipSamples(clip);
         ASSERT_EQ(got.size(), expected.size());
         if (m.mode == 2) {
             // The fade runs down to silence: the last mixed frame carries at
             // most 1/fade of the source.
-            const std::vector<int32_t> before = ReadAll(original);
+            const std::vector<int32_t> before = test::ClipSamples(original);
             const size_t last = static_cast<size_t>((std::max(m.start, 0) + (mixEnd - m.start) - 1) * m.channels);
             EXPECT_NEAR(got[last], before[last], 4 + (1 << 20) / std::min<int64_t>(m.fade, mixEnd - m.start));
         }
@@ -221,7 +207,7 @@ TEST(Mix, MatchesTheModelInEveryOverflowMode) {
 
 TEST(Mix, CancelRefusalAndMismatchLeaveTheClipAlone) {
     const AudioClip original = PatchworkClip(2, 30000, 5);
-    const AudioClip source = WriteClip(Noise(6, 2 * 20000), 2);
+    const AudioClip source = test::ClipFromSamples(Noise(6, 2 * 20000), 2);
     MixSettings settings;  // insert silence: the clip is touched before the pass
     {
         AudioClip clip = original;
@@ -233,7 +219,7 @@ TEST(Mix, CancelRefusalAndMismatchLeaveTheClipAlone) {
         EXPECT_EQ(end, 2000);
     }
     {
-        AudioClip mono = WriteClip(Noise(7, 1000), 1);
+        AudioClip mono = test::ClipFromSamples(Noise(7, 1000), 1);
         AudioClip clip = original;
         int32_t end = 2000;
         test::ScriptedTaskHost host;
@@ -257,10 +243,10 @@ TEST(Mix, PasteMixCommandConvertsSelectsAndUndoes) {
     Editor e;
     Ref<SoundDocument> doc = MakeRef<SoundDocument>(44100, 2);
     doc->clip = PatchworkClip(2, 30000, 3);
-    const std::vector<int32_t> before = ReadAll(doc->clip);
+    const std::vector<int32_t> before = test::ClipSamples(doc->clip);
     SetSelection(*doc, 1000, 2000, 500, e.host);
     // 11025 frames at 22050 Hz mono become 22050 frames at 44100 Hz stereo.
-    const AudioClip source = WriteClip(Noise(4, 11025), 1, 22050);
+    const AudioClip source = test::ClipFromSamples(Noise(4, 11025), 1, 22050);
     MixSettings settings;
     settings.overflowMode = MixSettings::kIncreaseSelection;
 
@@ -273,12 +259,12 @@ TEST(Mix, PasteMixCommandConvertsSelectsAndUndoes) {
     EXPECT_TRUE(e.ShowedText("Please wait..."));
     EXPECT_EQ(e.host.stops, 1);
     EXPECT_EQ(e.host.playedFrom, std::vector<int32_t>{0});  // half a second before 1000
-    const std::vector<int32_t> after = ReadAll(doc->clip);
+    const std::vector<int32_t> after = test::ClipSamples(doc->clip);
     EXPECT_NE(after, before);
     EXPECT_TRUE(std::equal(after.begin() + 2 * 23050, after.end(), before.begin() + 2 * 23050));
 
     ASSERT_TRUE(UndoEdit(*doc, e.host));
-    EXPECT_EQ(ReadAll(doc->clip), before);
+    EXPECT_EQ(test::ClipSamples(doc->clip), before);
 
     // Volume above 100 is refused before anything happens.
     settings.volume = 101;
@@ -299,7 +285,7 @@ TEST(Mix, MixFileLoadsFirstAndConverts) {
     }
     Editor e;
     Ref<SoundDocument> doc = MakeRef<SoundDocument>(16000, 1);
-    doc->clip = WriteClip(std::vector<int32_t>(20000, 0), 1, 16000);
+    doc->clip = test::ClipFromSamples(std::vector<int32_t>(20000, 0), 1, 16000);
     SetSelection(*doc, 100, 100, 0, e.host);
     MixSettings settings;
     ASSERT_EQ(EditMixFile(*doc, path, settings, e.ctx), kTaskDone);
@@ -329,7 +315,7 @@ std::vector<int32_t> ReversedFrames(std::vector<int32_t> s, int channels, int32_
 
 TEST(Reverse, MatchesStdReverseOfFrames) {
     const AudioClip original = PatchworkClip(2, 30000, 21);
-    const std::vector<int32_t> samples = ReadAll(original);
+    const std::vector<int32_t> samples = test::ClipSamples(original);
     struct Range {
         int32_t start, end, clampedStart, clampedEnd;
     };
@@ -339,7 +325,7 @@ TEST(Reverse, MatchesStdReverseOfFrames) {
         test::ScriptedTaskHost host;
         ASSERT_EQ(RunWork(host, [&](ProgressTask& t) { return ReverseClipRange(t, clip, r.start, r.end); }),
                   kTaskDone);
-        EXPECT_EQ(ReadAll(clip), ReversedFrames(samples, 2, r.clampedStart, r.clampedEnd))
+        EXPECT_EQ(test::ClipSamples(clip), ReversedFrames(samples, 2, r.clampedStart, r.clampedEnd))
             << r.start << ".." << r.end;
     }
     AudioClip clip = original;
@@ -353,9 +339,9 @@ TEST(Reverse, CommandSelectsAllAndCannotBeCancelled) {
     e.tasks.cancelAfterPumps = 0;
     Ref<SoundDocument> doc = MakeRef<SoundDocument>(44100, 1);
     doc->clip = PatchworkClip(1, 20000, 8);
-    const std::vector<int32_t> before = ReadAll(doc->clip);
+    const std::vector<int32_t> before = test::ClipSamples(doc->clip);
     ASSERT_EQ(EditReverse(*doc, e.ctx), kTaskDone);
-    EXPECT_EQ(ReadAll(doc->clip), ReversedFrames(before, 1, 0, 20000));
+    EXPECT_EQ(test::ClipSamples(doc->clip), ReversedFrames(before, 1, 0, 20000));
     EXPECT_EQ(doc->undo.UndoMenuText(), "Undo Reverse\tCtrl+Z");
     EXPECT_TRUE(e.ShowedText("Reversing Sound"));
     EXPECT_EQ(doc->selectionStart, 0);
@@ -398,19 +384,19 @@ void ExpectTrimAround(const TrimBounds& b, int32_t soundStart, int32_t soundEnd)
 
 TEST(AutoTrim, KeepsTheSoundWithAMarginOfABlock) {
     const Signal s = MakeSignal({{10000, 0}, {5000, 262136}, {8000, 0}, {3000, 262136}, {6000, 0}}, 2, 44100);
-    const AudioClip clip = WriteClip(s.samples, 2);
+    const AudioClip clip = test::ClipFromSamples(s.samples, 2);
     ExpectTrimAround(FindAutoTrimBounds(clip, -20), 10000, 26000);
 
     // Sound from the first frame to the last: nothing is cut.
     const Signal edges = MakeSignal({{200, 262136}, {9000, 0}, {100, 262136}}, 1, 44100);
-    const TrimBounds all = FindAutoTrimBounds(WriteClip(edges.samples, 1), -20);
+    const TrimBounds all = FindAutoTrimBounds(test::ClipFromSamples(edges.samples, 1), -20);
     EXPECT_EQ(all.start, 0);
     EXPECT_EQ(all.end, 9300);
 
     // A quiet stretch (-30 dB) goes at -20 dB and stays at -40 dB.
     const Signal quiet =
         MakeSignal({{5000, 0}, {4000, 8290}, {3000, 0}, {4000, 262136}, {5000, 0}}, 1, 44100);
-    const AudioClip q = WriteClip(quiet.samples, 1);
+    const AudioClip q = test::ClipFromSamples(quiet.samples, 1);
     ExpectTrimAround(FindAutoTrimBounds(q, -20), 12000, 16000);
     ExpectTrimAround(FindAutoTrimBounds(q, -40), 5000, 16000);
     // Above the peak nothing counts as sound; no overflow at +127 dB.
@@ -423,7 +409,7 @@ TEST(AutoTrim, FollowsSegmentsAndTheirGains) {
     // A tone at [6000, 7000) of its file, placed at [4000, 5000) of the
     // document by a segment that starts mid-block on both sides.
     const Signal file = MakeSignal({{6000, 0}, {1000, 262136}, {13000, 0}}, 1, 44100);
-    const AudioClip whole = WriteClip(file.samples, 1);
+    const AudioClip whole = test::ClipFromSamples(file.samples, 1);
     AudioClip doc;
     ClipExtract(doc, whole, 5000, 9000);
     ClipInsertSilence(doc, 3000, 0);
@@ -434,7 +420,7 @@ TEST(AutoTrim, FollowsSegmentsAndTheirGains) {
     // (127 x 2.05) must not wrap round to nearly nothing.
     const Signal two =
         MakeSignal({{3000, 0}, {2000, 262136}, {3000, 0}, {2000, 262136}, {3000, 0}}, 1, 44100);
-    AudioClip gained = WriteClip(two.samples, 1);
+    AudioClip gained = test::ClipFromSamples(two.samples, 1);
     ClipScaleRange(gained, 2000, 6000, 205);
     ExpectTrimAround(FindAutoTrimBounds(gained, -20), 3000, 10000);
 }
@@ -443,19 +429,19 @@ TEST(AutoTrim, CommandCutsToTheBoundsAndLeavesSilenceAlone) {
     Editor e;
     const Signal s = MakeSignal({{10000, 0}, {5000, 262136}, {7000, 0}}, 2, 44100);
     Ref<SoundDocument> doc = MakeRef<SoundDocument>(44100, 2);
-    doc->clip = WriteClip(s.samples, 2);
+    doc->clip = test::ClipFromSamples(s.samples, 2);
     AutoTrimSettings settings;
     const TrimBounds b = FindAutoTrimBounds(doc->clip, settings.thresholdDb);
     ASSERT_EQ(EditAutoTrim(*doc, settings, e.ctx), kTaskDone);
     EXPECT_EQ(doc->Length(), b.end - b.start);
-    EXPECT_EQ(ReadAll(doc->clip),
+    EXPECT_EQ(test::ClipSamples(doc->clip),
               std::vector<int32_t>(s.samples.begin() + 2 * b.start, s.samples.begin() + 2 * b.end));
     EXPECT_EQ(doc->undo.UndoMenuText(), "Undo Auto Trim\tCtrl+Z");
     EXPECT_TRUE(e.ShowedText("AutoTrim"));
     EXPECT_EQ(doc->cursor, 0);
 
     Ref<SoundDocument> silent = MakeRef<SoundDocument>(44100, 1);
-    silent->clip = WriteClip(std::vector<int32_t>(5000, 1000), 1);  // overview bytes all 0
+    silent->clip = test::ClipFromSamples(std::vector<int32_t>(5000, 1000), 1);  // overview bytes all 0
     ClipInsertSilence(silent->clip, 700, 2000);
     const AudioClip before = silent->clip;
     silent->cursor = 300;
@@ -468,7 +454,7 @@ TEST(AutoSplit, FindsEachToneAndHonoursTheMinimumSilence) {
     // 8000 Hz: blocks of 400 frames. Tones at [4000, 12000) and [18000,
     // 22000), 6000 frames (750 ms) apart.
     const Signal s = MakeSignal({{4000, 0}, {8000, 262136}, {6000, 0}, {4000, 262136}, {3000, 0}}, 1, 8000);
-    const AudioClip clip = WriteClip(s.samples, 1, 8000);
+    const AudioClip clip = test::ClipFromSamples(s.samples, 1, 8000);
     for (const int32_t ms : {0, 500, 1000}) {
         AutoSplitSettings settings;
         settings.durationMs = ms;
@@ -489,7 +475,7 @@ TEST(AutoSplit, FindsEachToneAndHonoursTheMinimumSilence) {
     // Sound to the very end closes the region at the length; +127 dB finds
     // nothing; a cancel reports no regions.
     const Signal tail = MakeSignal({{1000, 0}, {2500, 262136}}, 2, 8000);
-    const AudioClip t2 = WriteClip(tail.samples, 2, 8000);
+    const AudioClip t2 = test::ClipFromSamples(tail.samples, 2, 8000);
     std::vector<SplitRegion> regions;
     test::ScriptedTaskHost host;
     AutoSplitSettings settings;

@@ -15,25 +15,11 @@
 #include "effects/PointRecord.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Numbers.h"
+#include "support/ClipSamples.h"
 #include "support/ScriptedTaskHost.h"
 
 namespace sonitor {
 namespace {
-
-AudioClip MakeClip(const std::vector<int32_t>& samples, int channels, int32_t rate = 44100) {
-    AudioClip clip;
-    Ref<ClipWriter> writer = CreateClipWriter(&clip, rate, channels);
-    writer->Write(samples.data(), static_cast<int32_t>(samples.size() / static_cast<size_t>(channels)));
-    EXPECT_TRUE(writer->Close());
-    return clip;
-}
-
-std::vector<int32_t> ReadAll(const AudioClip& clip) {
-    Ref<ClipReader> reader = OpenClipReader(clip);
-    std::vector<int32_t> out(static_cast<size_t>(clip.Length()) * clip.Channels());
-    ReadInPieces(*reader, out.data(), clip.Length());
-    return out;
-}
 
 std::vector<int32_t> Noise(int32_t frames, int channels, int32_t amplitude, unsigned seed) {
     std::mt19937 rng(seed);
@@ -123,11 +109,11 @@ TEST(AmplitudeFamilyTest, OnlyTheSelectionChangesAndCancelChangesNothing) {
     for (const char* id : kFamily) {
         SCOPED_TRACE(id);
         const std::string name = id;
-        AudioClip clip = MakeClip(input, 2);
+        AudioClip clip = test::ClipFromSamples(input, 2);
         if (name != "cross-fade" && name != "fade-out-and-trim") {
             ASSERT_EQ(RunEffect(id, clip, start, end, {{"AmplifyGain", "50"}, {"StereoPan", "20"}}).result,
                       kTaskDone);
-            const std::vector<int32_t> out = ReadAll(clip);
+            const std::vector<int32_t> out = test::ClipSamples(clip);
             ASSERT_EQ(out.size(), input.size());
             EXPECT_TRUE(std::equal(input.begin(), input.begin() + 2 * start, out.begin()));
             EXPECT_TRUE(std::equal(input.begin() + 2 * end, input.end(), out.begin() + 2 * end));
@@ -137,10 +123,10 @@ TEST(AmplitudeFamilyTest, OnlyTheSelectionChangesAndCancelChangesNothing) {
         if (name == "amplify") continue;  // no task: gains only
         bool cancelled = false;
         for (int after : {1, 4}) {
-            AudioClip fresh = MakeClip(input, 2);
+            AudioClip fresh = test::ClipFromSamples(input, 2);
             if (RunEffect(id, fresh, 0, 40000, {}, after).result == kTaskCancelled) {
                 cancelled = true;
-                EXPECT_EQ(ReadAll(fresh), input) << after;
+                EXPECT_EQ(test::ClipSamples(fresh), input) << after;
             }
         }
         EXPECT_TRUE(cancelled);
@@ -148,7 +134,7 @@ TEST(AmplitudeFamilyTest, OnlyTheSelectionChangesAndCancelChangesNothing) {
 }
 
 TEST(AmplifyTest, ScalesPieceGainsAndSaturates) {
-    AudioClip clip = MakeClip(Noise(3000, 1, 1000, 2), 1);
+    AudioClip clip = test::ClipFromSamples(Noise(3000, 1, 1000, 2), 1);
     const auto amplify = [&](int32_t from, int32_t to, const char* percent) {
         ASSERT_EQ(RunEffect("amplify", clip, from, to, {{"AmplifyGain", percent}}).result, kTaskDone);
     };
@@ -181,21 +167,21 @@ TEST(NormalizeTest, PercentFromThePeakCappedAt400) {
     for (const Case& k : cases) {
         std::vector<int32_t> s(5000, 10);
         s[1234] = k.peak;
-        AudioClip clip = MakeClip(s, 1);
+        AudioClip clip = test::ClipFromSamples(s, 1);
         ASSERT_EQ(RunEffect("normalize", clip, 0, 5000, {{"NormalizePeakLevel", k.level}}).result, kTaskDone);
         ASSERT_EQ(clip.Segments().size(), 1u);
         EXPECT_EQ(clip.Segments()[0].gain, k.gain) << k.peak;
     }
-    AudioClip silent = MakeClip(std::vector<int32_t>(5000, 0), 1);
+    AudioClip silent = test::ClipFromSamples(std::vector<int32_t>(5000, 0), 1);
     ASSERT_EQ(RunEffect("normalize", silent, 0, 5000).result, kTaskDone);
     EXPECT_EQ(silent.Segments()[0].gain, kUnityGain);
 }
 
 TEST(EnvelopeTest, FadeInOverFiveHundredTenFrames) {
     const std::vector<int32_t> input = Noise(510, 2, 500000, 3);
-    AudioClip clip = MakeClip(input, 2);
+    AudioClip clip = test::ClipFromSamples(input, 2);
     ASSERT_EQ(RunEffect("fade-in", clip, 0, 510).result, kTaskDone);
-    const std::vector<int32_t> out = ReadAll(clip);
+    const std::vector<int32_t> out = test::ClipSamples(clip);
     // Points at frames 0 and 510; one slope 2^24 / 510 for the whole block,
     // the same gain for both channels of a frame.
     for (int32_t f = 0; f < 510; ++f)
@@ -232,9 +218,9 @@ TEST(EnvelopeTest, DrawnEnvelopeFollowsItsPointsAcrossBlocks) {
     ASSERT_TRUE(SaveCurveFile(path, points));
     const int32_t frames = 50000;
     const std::vector<int32_t> input = Noise(frames, 1, 400000, 4);
-    AudioClip clip = MakeClip(input, 1);
+    AudioClip clip = test::ClipFromSamples(input, 1);
     ASSERT_EQ(RunEffect("envelope", clip, 0, frames).result, kTaskDone);
-    const std::vector<int32_t> out = ReadAll(clip);
+    const std::vector<int32_t> out = test::ClipSamples(clip);
     for (int32_t f = 0; f < frames; ++f) {
         // The integer slopes fall short of the true ones by less than a Q24
         // step per frame and are redone every block, so the gain is never
@@ -246,18 +232,18 @@ TEST(EnvelopeTest, DrawnEnvelopeFollowsItsPointsAcrossBlocks) {
     // An empty record becomes the flat envelope, written back, and leaves
     // the audio bit for bit.
     ASSERT_TRUE(WriteFileAtomically(path, std::string(1, '\0')));
-    clip = MakeClip(input, 1);
+    clip = test::ClipFromSamples(input, 1);
     ASSERT_EQ(RunEffect("envelope", clip, 0, frames).result, kTaskDone);
-    EXPECT_EQ(ReadAll(clip), input);
+    EXPECT_EQ(test::ClipSamples(clip), input);
     EXPECT_EQ(ReadWholeFile(path).value_or(""), std::string("\x02\x00\x80\xff\x80", 5));
 }
 
 TEST(EnvelopeTest, FadeOutAndTrimEndsTheClipAtTheSelection) {
     const std::vector<int32_t> input = Noise(20000, 1, 300000, 5);
-    AudioClip clip = MakeClip(input, 1);
+    AudioClip clip = test::ClipFromSamples(input, 1);
     ASSERT_EQ(RunEffect("fade-out-and-trim", clip, 5000, 15000).result, kTaskDone);
     ASSERT_EQ(clip.Length(), 15000);
-    const std::vector<int32_t> out = ReadAll(clip);
+    const std::vector<int32_t> out = test::ClipSamples(clip);
     EXPECT_TRUE(std::equal(input.begin(), input.begin() + 5000, out.begin()));
     EXPECT_EQ(out[5000], input[5000]);
     EXPECT_LT(std::abs(out[14999]), 300000 / 1000);
@@ -267,13 +253,13 @@ TEST(CrossFadeTest, JoinsAroundTheGapAndRemovesTheSelection) {
     const int32_t rate = 1000, frames = 5000;
     const std::vector<int32_t> input = Noise(frames, 2, 400000, 6);
     // 300 ms each at 1000 Hz: d = 0, N = 300; B is read from e - 300.
-    AudioClip clip = MakeClip(input, 2, rate);
+    AudioClip clip = test::ClipFromSamples(input, 2, rate);
     const int32_t s = 1000, e = 3000;
     Outcome done = RunEffect("cross-fade", clip, s, e);
     ASSERT_EQ(done.result, kTaskDone);
     EXPECT_EQ(done.end, s + 300);
     ASSERT_EQ(clip.Length(), frames - (e - s) + 300);
-    std::vector<int32_t> out = ReadAll(clip);
+    std::vector<int32_t> out = test::ClipSamples(clip);
     for (int32_t f = 0; f < clip.Length(); ++f) {
         for (int c = 0; c < 2; ++c) {
             const auto at = [&](int32_t frame) { return input[size_t(frame) * 2 + size_t(c)]; };
@@ -295,31 +281,31 @@ TEST(CrossFadeTest, JoinsAroundTheGapAndRemovesTheSelection) {
     // A fade-in longer than the gap near the file start: the joined part can
     // only begin at frame 0 (d = 100 instead of 200), and the fade-in is
     // under way there.
-    clip = MakeClip(input, 2, rate);
+    clip = test::ClipFromSamples(input, 2, rate);
     done = RunEffect("cross-fade", clip, 100, 2000, {{"FadeInTimeMS", "500"}});
     ASSERT_EQ(done.result, kTaskDone);
     EXPECT_EQ(done.end, 400);  // N = max(100 + 300, 100 + 300)
     ASSERT_EQ(clip.Length(), frames - 2000 + 400);
-    out = ReadAll(clip);
+    out = test::ClipSamples(clip);
     EXPECT_EQ(out[0], MulQ24(input[size_t(2000 - 400) * 2], int32_t(100 / 500.0 * 16777216.0)) + input[0]);
     EXPECT_EQ(out[2 * 400], input[2 * 2000]);
 
     // No gap and no fades: the selection is simply deleted.
-    clip = MakeClip(input, 2, rate);
+    clip = test::ClipFromSamples(input, 2, rate);
     done = RunEffect("cross-fade", clip, s, e,
                      {{"GapTimeMS", "0"}, {"FadeInTimeMS", "0"}, {"FadeOutTimeMS", "0"}});
     ASSERT_EQ(done.result, kTaskDone);
     EXPECT_EQ(done.end, s);
-    AudioClip deleted = MakeClip(input, 2, rate);
+    AudioClip deleted = test::ClipFromSamples(input, 2, rate);
     ClipDeleteRange(deleted, s, e);
-    EXPECT_EQ(ReadAll(clip), ReadAll(deleted));
+    EXPECT_EQ(test::ClipSamples(clip), test::ClipSamples(deleted));
 
     // Times past what a clip can hold are refused before anything is written.
-    clip = MakeClip(input, 2, rate);
+    clip = test::ClipFromSamples(input, 2, rate);
     done = RunEffect("cross-fade", clip, s, e, {{"GapTimeMS", "2147483647"}});
     EXPECT_EQ(done.result, kTaskFailed);
     EXPECT_EQ(done.errors.size(), 1u);
-    EXPECT_EQ(ReadAll(clip), input);
+    EXPECT_EQ(test::ClipSamples(clip), input);
 }
 
 }  // namespace

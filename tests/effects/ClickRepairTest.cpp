@@ -15,6 +15,7 @@
 #include "effects/EffectCatalogue.h"
 #include "effects/NoiseReduction.h"
 #include "support/MemorySources.h"
+#include "support/ClipSamples.h"
 #include "support/ScriptedTaskHost.h"
 #include "support/SourceReading.h"
 
@@ -23,19 +24,6 @@ namespace sonitor {
 // ClickRepair.cpp
 
 namespace {
-
-AudioClip MakeClip(const std::vector<int32_t>& samples, int channels, int32_t rate = 44100) {
-    AudioClip clip;
-    Ref<ClipWriter> writer = CreateClipWriter(&clip, rate, channels);
-    writer->Write(samples.data(), static_cast<int32_t>(samples.size() / static_cast<size_t>(channels)));
-    EXPECT_TRUE(writer->Close());
-    return clip;
-}
-
-std::vector<int32_t> ReadAll(const AudioClip& clip) {
-    Ref<ClipReader> reader = OpenClipReader(clip);
-    return test::ReadFrames(*reader, clip.Length());
-}
 
 int32_t RunEffect(const char* id, AudioClip& clip, int32_t start, int32_t end, test::ScriptedTaskHost& host) {
     const EffectDefinition* effect = FindEffect(id);
@@ -100,11 +88,11 @@ TEST(ClickRepairTest, FindsInjectedClicksAndLeavesTheRestBitForBit) {
     std::vector<int32_t> clicked = clean;
     const std::vector<Click> clicks = InjectClicks(clicked, channels, 60, rng);
 
-    AudioClip clip = MakeClip(clicked, channels);
+    AudioClip clip = test::ClipFromSamples(clicked, channels);
     test::ScriptedTaskHost host;
     ASSERT_EQ(RunEffect("click-pop-auto", clip, 0, clip.Length(), host), kTaskDone);
     ASSERT_EQ(clip.Length(), frames);
-    const std::vector<int32_t> out = ReadAll(clip);
+    const std::vector<int32_t> out = test::ClipSamples(clip);
 
     // Found: what is left of the click is small beside it.
     int found = 0;
@@ -175,10 +163,10 @@ TEST(ClickRepairTest, ClickLengthIsBoundedWhateverIsAsked) {
     EXPECT_TRUE(effect->validate({{"ClickSensitivity", "101"}, {"MaxClickLength", "450"}}));
 
     // An empty selection is a failure and changes nothing.
-    AudioClip clip = MakeClip(std::vector<int32_t>(input.begin(), input.begin() + 2000), 2);
+    AudioClip clip = test::ClipFromSamples(std::vector<int32_t>(input.begin(), input.begin() + 2000), 2);
     test::ScriptedTaskHost host;
     EXPECT_EQ(RunEffect("click-pop-auto", clip, 500, 500, host), kTaskFailed);
-    EXPECT_EQ(ReadAll(clip), std::vector<int32_t>(input.begin(), input.begin() + 2000));
+    EXPECT_EQ(test::ClipSamples(clip), std::vector<int32_t>(input.begin(), input.begin() + 2000));
 }
 
 TEST(ClickRepairTest, ManualRepairOfAMillisecondAtMost) {
@@ -191,14 +179,14 @@ TEST(ClickRepairTest, ManualRepairOfAMillisecondAtMost) {
     test::ScriptedTaskHost host;
 
     // 44 frames is a millisecond at 44100 Hz; 45 is refused unchanged.
-    AudioClip refused = MakeClip(clicked, 1);
+    AudioClip refused = test::ClipFromSamples(clicked, 1);
     EXPECT_EQ(RunEffect("click-pop-manual", refused, at - 20, at + 25, host), kTaskFailed);
-    EXPECT_EQ(ReadAll(refused), clicked);
+    EXPECT_EQ(test::ClipSamples(refused), clicked);
     EXPECT_EQ(host.errors, std::vector<std::string>{kManualClickTooLongMessage});
 
-    AudioClip clip = MakeClip(clicked, 1);
+    AudioClip clip = test::ClipFromSamples(clicked, 1);
     ASSERT_EQ(RunEffect("click-pop-manual", clip, at - 20, at + 24, host), kTaskDone);
-    const std::vector<int32_t> out = ReadAll(clip);
+    const std::vector<int32_t> out = test::ClipSamples(clip);
     for (int32_t i = 0; i < 20000; ++i) {
         if (i < at - 20 || i >= at + 24) {
             ASSERT_EQ(out[size_t(i)], clicked[size_t(i)]) << i;

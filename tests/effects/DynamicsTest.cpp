@@ -16,6 +16,7 @@
 #include "effects/EffectProcessors.h"
 #include "foundation/Numbers.h"
 #include "support/MemorySources.h"
+#include "support/ClipSamples.h"
 #include "support/ScriptedTaskHost.h"
 
 namespace sonitor {
@@ -23,21 +24,6 @@ namespace sonitor {
 // Dynamics.cpp
 
 namespace {
-
-AudioClip MakeClip(const std::vector<int32_t>& samples, int channels, int32_t rate = 44100) {
-    AudioClip clip;
-    Ref<ClipWriter> writer = CreateClipWriter(&clip, rate, channels);
-    writer->Write(samples.data(), static_cast<int32_t>(samples.size() / static_cast<size_t>(channels)));
-    EXPECT_TRUE(writer->Close());
-    return clip;
-}
-
-std::vector<int32_t> ReadAll(const AudioClip& clip) {
-    Ref<ClipReader> reader = OpenClipReader(clip);
-    std::vector<int32_t> out(static_cast<size_t>(clip.Length()) * clip.Channels());
-    ReadInPieces(*reader, out.data(), clip.Length());
-    return out;
-}
 
 int32_t RunEffect(const char* id, AudioClip& clip, int32_t start, int32_t end) {
     const EffectDefinition* effect = FindEffect(id);
@@ -169,9 +155,9 @@ TEST(StereoPanTest, FollowsTheDecibelRuleAndKeepsTheCentre) {
     }
     // The centre, applied: the clip stays as it was (no channel folded into
     // the other).
-    AudioClip clip = MakeClip(input, 2);
+    AudioClip clip = test::ClipFromSamples(input, 2);
     ASSERT_EQ(RunEffect("stereo-pan", clip, 0, clip.Length()), kTaskDone);
-    EXPECT_EQ(ReadAll(clip), input);
+    EXPECT_EQ(test::ClipSamples(clip), input);
 }
 
 TEST(DcOffsetTest, SubtractsEachChannelsMeanInTheSelectionOnly) {
@@ -180,14 +166,14 @@ TEST(DcOffsetTest, SubtractsEachChannelsMeanInTheSelectionOnly) {
     for (size_t i = 0; i < input.size(); ++i)
         input[i] = static_cast<int32_t>(rng() % 200001) - 100000 + (i % 2 ? -3333 : 12345);
     input[2 * 20000 + 1] = INT32_MIN + 5;  // must not wrap when the offset below 0 comes off
-    AudioClip clip = MakeClip(input, 2);
+    AudioClip clip = test::ClipFromSamples(input, 2);
     const int32_t start = 1000, end = 25000;
     ASSERT_EQ(RunEffect("dc-offset-correction", clip, start, end), kTaskDone);
     int64_t sums[2] = {0, 0};
     for (size_t i = 2 * start; i < 2 * end; ++i)
         sums[i % 2] += input[i];
     ASSERT_LT(sums[1] / (end - start), 0);
-    const std::vector<int32_t> out = ReadAll(clip);
+    const std::vector<int32_t> out = test::ClipSamples(clip);
     for (size_t i = 0; i < out.size(); ++i) {
         const bool inside = i >= 2 * start && i < 2 * end;
         const int64_t expected = input[i] - (inside ? sums[i % 2] / (end - start) : 0);
@@ -208,18 +194,18 @@ TEST(ReduceVocalsTest, LeavesTheDifferenceInBothChannelsUnderTheCeiling) {
         loud[2 * f + 1] = -loud[2 * f];
     }
     // Below the ceiling the limiter passes the difference as it is.
-    AudioClip clip = MakeClip(input, 2);
+    AudioClip clip = test::ClipFromSamples(input, 2);
     ASSERT_EQ(RunEffect("reduce-vocals", clip, 2000, 28000), kTaskDone);
-    const std::vector<int32_t> out = ReadAll(clip);
+    const std::vector<int32_t> out = test::ClipSamples(clip);
     for (size_t i = 0; i < out.size(); ++i) {
         const size_t f = i / 2;
         ASSERT_EQ(out[i], f >= 2000 && f < 28000 ? input[2 * f] - input[2 * f + 1] : input[i]) << i;
     }
     // Opposite full-scale channels differ by twice full scale: limited.
-    clip = MakeClip(loud, 2);
+    clip = test::ClipFromSamples(loud, 2);
     ASSERT_EQ(RunEffect("reduce-vocals", clip, 0, frames), kTaskDone);
     int32_t peak = 0;
-    for (int32_t s : ReadAll(clip))
+    for (int32_t s : test::ClipSamples(clip))
         peak = std::max(peak, std::abs(s));
     EXPECT_LE(peak, 524272 + 1024);
     EXPECT_GT(peak, 500000);
@@ -236,9 +222,9 @@ TEST(AutomaticGainControlTest, BringsLevelsTowardTheTargetAndLeavesQuietEndsAlon
             f < half || f >= 4 * half ? double(rng() % 401) - 200 : (f < 3 * half ? 20000 : 400000) * tone;
         input[size_t(f) * 2] = input[size_t(f) * 2 + 1] = static_cast<int32_t>(v);
     }
-    AudioClip clip = MakeClip(input, 2, rate);
+    AudioClip clip = test::ClipFromSamples(input, 2, rate);
     ASSERT_EQ(RunEffect("automatic-gain-control", clip, 0, frames), kTaskDone);
-    const std::vector<int32_t> out = ReadAll(clip);
+    const std::vector<int32_t> out = test::ClipSamples(clip);
     // The noise before the first active window and after the last one (the
     // gain returns to unity within that window) is untouched.
     for (int32_t f = 0; f < frames; ++f) {
@@ -261,9 +247,9 @@ TEST(AutomaticGainControlTest, BringsLevelsTowardTheTargetAndLeavesQuietEndsAlon
     EXPECT_NEAR(change(half + half / 2, 2 * half), 3.5, 1.5);
     EXPECT_NEAR(change(3 * half + half / 4, 4 * half - half / 4), -9.5, 2.0);
 
-    AudioClip silent = MakeClip(std::vector<int32_t>(20000, 0), 1, rate);
+    AudioClip silent = test::ClipFromSamples(std::vector<int32_t>(20000, 0), 1, rate);
     ASSERT_EQ(RunEffect("automatic-gain-control", silent, 0, 20000), kTaskDone);
-    EXPECT_EQ(ReadAll(silent), std::vector<int32_t>(20000, 0));
+    EXPECT_EQ(test::ClipSamples(silent), std::vector<int32_t>(20000, 0));
 }
 
 }  // namespace

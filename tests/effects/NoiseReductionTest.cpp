@@ -15,6 +15,7 @@
 #include "effects/EffectCatalogue.h"
 #include "effects/NoiseReduction.h"
 #include "support/MemorySources.h"
+#include "support/ClipSamples.h"
 #include "support/ScriptedTaskHost.h"
 #include "support/SourceReading.h"
 
@@ -23,19 +24,6 @@ namespace sonitor {
 // NoiseReduction.cpp
 
 namespace {
-
-AudioClip MakeClip(const std::vector<int32_t>& samples, int channels, int32_t rate = 44100) {
-    AudioClip clip;
-    Ref<ClipWriter> writer = CreateClipWriter(&clip, rate, channels);
-    writer->Write(samples.data(), static_cast<int32_t>(samples.size() / static_cast<size_t>(channels)));
-    EXPECT_TRUE(writer->Close());
-    return clip;
-}
-
-std::vector<int32_t> ReadAll(const AudioClip& clip) {
-    Ref<ClipReader> reader = OpenClipReader(clip);
-    return test::ReadFrames(*reader, clip.Length());
-}
 
 int32_t RunEffect(const char* id, AudioClip& clip, int32_t start, int32_t end, const EffectValues& changes,
                   test::ScriptedTaskHost& host) {
@@ -226,12 +214,12 @@ TEST(SpectralSubtractionTest, NoiseSampleTakesOutTheHissAndKeepsTheTone) {
     std::vector<int32_t> input = hiss;
     for (int32_t i = rate; i < 4 * rate; ++i)
         input[size_t(i)] += static_cast<int32_t>(131068 * std::sin(2 * M_PI * 1000 * (i - rate) / rate));
-    AudioClip clip = MakeClip(input, 1, rate);
+    AudioClip clip = test::ClipFromSamples(input, 1, rate);
     test::ScriptedTaskHost host;
     ASSERT_EQ(RunEffect("noise-reduction-sample", clip, 0, clip.Length(), {{"NoiseSample", "0:1000"}}, host),
               kTaskDone);
     ASSERT_EQ(clip.Length(), 4 * rate);
-    const std::vector<int32_t> out = ReadAll(clip);
+    const std::vector<int32_t> out = test::ClipSamples(clip);
 
     EXPECT_LT(Db(MeanSquare(out, 4096, size_t(rate) - 4096) / (sigma * sigma)), -12.0);
     // The tone by least squares over two seconds; what is left is noise.
@@ -277,8 +265,8 @@ TEST(NoiseSampleTest, RefusalsAndTheStoredSample) {
 
     std::mt19937 rng(6);
     const std::vector<int32_t> stereo = Noise(size_t(rate) * 2, 2000, rng);
-    AudioClip clip = MakeClip(stereo, 2, rate);
-    AudioClip mono = MakeClip(std::vector<int32_t>(stereo.begin(), stereo.begin() + rate), 1, rate);
+    AudioClip clip = test::ClipFromSamples(stereo, 2, rate);
+    AudioClip mono = test::ClipFromSamples(std::vector<int32_t>(stereo.begin(), stereo.begin() + rate), 1, rate);
     test::ScriptedTaskHost host;
     StoreNoiseSample(nullptr);
     // Nothing taken yet; then a sample that is too short changes nothing.
@@ -292,17 +280,17 @@ TEST(NoiseSampleTest, RefusalsAndTheStoredSample) {
     ASSERT_EQ(RunTask(take, host), kTaskDone);
     ASSERT_NE(StoredNoiseSample(), nullptr);
     // A stereo sample does not fit a mono clip.
-    const std::vector<int32_t> monoBefore = ReadAll(mono);
+    const std::vector<int32_t> monoBefore = test::ClipSamples(mono);
     EXPECT_EQ(RunEffect("noise-reduction-sample", mono, 0, mono.Length(), {}, host), kTaskFailed);
-    EXPECT_EQ(ReadAll(mono), monoBefore);
+    EXPECT_EQ(test::ClipSamples(mono), monoBefore);
     EXPECT_EQ(RunEffect("noise-reduction-sample", clip, 0, clip.Length(), {}, host), kTaskDone);
-    EXPECT_LT(Db(MeanSquare(ReadAll(clip), 4096, stereo.size() - 4096) / (2000.0 * 2000.0)), -12.0);
+    EXPECT_LT(Db(MeanSquare(test::ClipSamples(clip), 4096, stereo.size() - 4096) / (2000.0 * 2000.0)), -12.0);
     StoreNoiseSample(nullptr);
 
     // The automatic variant cannot take a profile from a selection that
     // short either, and its percentile is a percentage.
     EXPECT_EQ(RunEffect("noise-reduction-auto", mono, 0, minimum - 1, {}, host), kTaskFailed);
-    EXPECT_EQ(ReadAll(mono), monoBefore);
+    EXPECT_EQ(test::ClipSamples(mono), monoBefore);
     const EffectDefinition* automatic = FindEffect("noise-reduction-auto");
     EXPECT_FALSE(automatic->validate({{"SSNoiseThreshold", "100"}}));
     EXPECT_TRUE(automatic->validate({{"SSNoiseThreshold", "101"}}));
