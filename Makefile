@@ -50,6 +50,7 @@ bench: build
 	bench/run-edit $(BUILD)
 	bench/run-effects $(BUILD)
 	bench/run-speed $(BUILD)
+	bench/run-batch $(BUILD)
 	$(BUILD)/bin/player_bench
 
 # Fuzzes every parser for FUZZ_SECONDS each with libFuzzer (clang), starting

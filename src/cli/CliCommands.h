@@ -58,4 +58,12 @@ int RunRecord(const std::vector<std::string>& args);
 // settings and --device use, and each input's capture lines.
 int RunDevices(const std::vector<std::string>& args);
 
+// `sonitor-cli batch -s SCRIPT.snb (--same-format | --format EXT)
+// (--same-folder | -o DIR) [--keep-going] [--overwrite] [--jobs N] FILE...`:
+// the batch converter over FILEs, several at once in child processes; also
+// --write-script, --show-script and --list-commands. 0 when every file was
+// converted, 1 when some failed, 2 when nothing was tried (arguments,
+// script, collisions, existing outputs), 130 after Ctrl-C.
+int RunBatchCommand(const std::vector<std::string>& args);
+
 }  // namespace sonitor::cli

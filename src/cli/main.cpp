@@ -62,6 +62,14 @@ const char kUsage[] =
     "                       (default -24) and cuts the quiet end off\n"
     "  devices              list the output and input devices with their numbers\n"
     "                       and the capture lines of each input\n"
+    "  batch -s SCRIPT.snb (--same-format | --format EXT) (--same-folder | -o DIR)\n"
+    "        [--keep-going] [--overwrite] [--jobs N] FILE...\n"
+    "                       apply the commands of a batch script to every FILE and\n"
+    "                       save each result in its own folder or DIR, with its\n"
+    "                       own extension or EXT; N files at once (default: one\n"
+    "                       per core). 'sonitor-cli batch --help' says more,\n"
+    "                       'batch --write-script OUT.snb COMMAND[:VALUES]...'\n"
+    "                       writes a script, 'batch --list-commands' lists them\n"
     "\n"
     "Options:\n"
     "  -h, --help           show this help and exit\n"
@@ -121,6 +129,10 @@ int main(int argc, char** argv) {
     if (command == "record") {
         sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
         return sonitor::cli::RunRecord(rest);
+    }
+    if (command == "batch") {
+        sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
+        return sonitor::cli::RunBatchCommand(rest);
     }
     if (command == "devices") return sonitor::cli::RunDevices(rest);
     if (command == "info") {
