@@ -53,24 +53,6 @@ void PrintList() {
     }
 }
 
-// "START:END" in whole milliseconds, START below END.
-bool ParseSelection(const std::string& text, int64_t& start, int64_t& end) {
-    const size_t colon = text.find(':');
-    if (colon == std::string::npos) return false;
-    const std::string a = text.substr(0, colon);
-    const std::string b = text.substr(colon + 1);
-    char* stop = nullptr;
-    start = std::strtoll(a.c_str(), &stop, 10);
-    if (a.empty() || *stop != '\0' || start < 0) return false;
-    end = std::strtoll(b.c_str(), &stop, 10);
-    if (b.empty() || *stop != '\0') return false;
-    return start < end;
-}
-
-int ExitFor(int32_t result) {
-    return result == kTaskDone ? kExitOk : result == kTaskCancelled ? kExitCancelled : kExitFailed;
-}
-
 }  // namespace
 
 int RunApply(const std::vector<std::string>& args) {
@@ -94,7 +76,7 @@ int RunApply(const std::vector<std::string>& args) {
             presetName = args[++i];
             hasPreset = true;
         } else if (arg == "--selection" && i + 1 < args.size()) {
-            if (!ParseSelection(args[++i], selectionStart, selectionEnd))
+            if (!ParseMillisecondRange(args[++i], selectionStart, selectionEnd))
                 return UsageError("--selection takes START:END in milliseconds, START below END");
             hasSelection = true;
         } else if (arg == "--") {
@@ -159,7 +141,7 @@ int RunApply(const std::vector<std::string>& args) {
     if (loaded != kTaskDone) {
         if (loaded == kTaskFailed && interact)
             std::fprintf(stderr, "sonitor-cli apply: cannot read \"%s\"\n", in.c_str());
-        return ExitFor(loaded);
+        return ExitForTaskResult(loaded);
     }
 
     if (hasSelection) {
@@ -178,7 +160,7 @@ int RunApply(const std::vector<std::string>& args) {
 
     EditContext ctx{host, tasks, Settings()};
     const int32_t applied = ApplyEffectCommand(*document, *effect, values, ctx);
-    if (applied != kTaskDone) return ExitFor(applied);
+    if (applied != kTaskDone) return ExitForTaskResult(applied);
 
     ExportOptions options;
     FunctionTask save("Saving " + FileNamePart(out), [&](ProgressTask& t) {
@@ -187,7 +169,7 @@ int RunApply(const std::vector<std::string>& args) {
                          document->tags.empty() ? nullptr : &document->tags, options)
             .result;
     });
-    return ExitFor(RunTask(save, tasks));
+    return ExitForTaskResult(RunTask(save, tasks));
 }
 
 }  // namespace sonitor::cli

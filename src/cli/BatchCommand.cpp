@@ -612,7 +612,7 @@ int ConvertOne(const std::vector<std::string>& args) {
     });
     const int32_t result = RunTask(task, host);
     if (result != kTaskDone && !message.empty()) std::printf("%s\n", message.c_str());
-    return result == kTaskDone ? kExitOk : result == kTaskCancelled ? kExitCancelled : kExitFailed;
+    return ExitForTaskResult(result);
 }
 
 size_t DefaultJobs() {

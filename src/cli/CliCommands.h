@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,11 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitCancelled = 130;
+
+// The exit status for a task's result: 0 done, 130 cancelled, else 1.
+int ExitForTaskResult(int32_t result);
+// "START:END" in whole milliseconds, 0 <= START < END.
+bool ParseMillisecondRange(const std::string& text, int64_t& start, int64_t& end);
 
 // `sonitor-cli demo [--seconds N] [--rate HZ]`: loads generated tones into
 // a document through the copy loop, edits it, undoes and redoes, and prints

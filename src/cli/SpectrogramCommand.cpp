@@ -37,18 +37,6 @@ bool ParseNumber(const std::string& text, int64_t& value) {
     return *stop == '\0';
 }
 
-// "START:END" in whole milliseconds, START below END.
-bool ParseSelection(const std::string& text, int64_t& start, int64_t& end) {
-    const size_t colon = text.find(':');
-    if (colon == std::string::npos) return false;
-    return ParseNumber(text.substr(0, colon), start) && ParseNumber(text.substr(colon + 1), end) &&
-           start >= 0 && start < end;
-}
-
-int ExitFor(int32_t result) {
-    return result == kTaskDone ? kExitOk : result == kTaskCancelled ? kExitCancelled : kExitFailed;
-}
-
 }  // namespace
 
 int RunSpectrogram(const std::vector<std::string>& args) {
@@ -65,7 +53,7 @@ int RunSpectrogram(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--selection" && i + 1 < args.size()) {
-            if (!ParseSelection(args[++i], selectionStart, selectionEnd))
+            if (!ParseMillisecondRange(args[++i], selectionStart, selectionEnd))
                 return UsageError("--selection takes START:END in milliseconds, START below END");
             hasSelection = true;
         } else if (arg == "--brightness" && i + 1 < args.size()) {
@@ -96,7 +84,7 @@ int RunSpectrogram(const std::vector<std::string>& args) {
     if (loaded != kTaskDone) {
         if (loaded == kTaskFailed && interact)
             std::fprintf(stderr, "sonitor-cli spectrogram: cannot read \"%s\"\n", in.c_str());
-        return ExitFor(loaded);
+        return ExitForTaskResult(loaded);
     }
 
     const AudioClip& clip = document->clip;
@@ -123,7 +111,7 @@ int RunSpectrogram(const std::vector<std::string>& args) {
     // command line already said so.
     Spectrogram spectrogram;
     const int32_t computed = RunSpectrogramTask(tasks, clip, start, end - start, spectrogram);
-    if (computed != kTaskDone) return ExitFor(computed);
+    if (computed != kTaskDone) return ExitForTaskResult(computed);
 
     const SpectrogramLayout& layout = spectrogram.layout;
     const std::vector<uint8_t> pixels =
