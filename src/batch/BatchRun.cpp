@@ -15,10 +15,10 @@
 #include "document/SoundDocument.h"
 #include "edit/EditOperations.h"
 #include "edit/EditSettings.h"
-#include "effects/Envelope.h"
 #include "effects/AudioEffect.h"
 #include "effects/BlockFilter.h"
 #include "effects/EffectCatalogue.h"
+#include "effects/Envelope.h"
 #include "effects/Equalizer.h"
 #include "effects/PointRecord.h"
 #include "formats/export/SaveDocument.h"
@@ -76,6 +76,14 @@ const EffectBinding* BindingOf(uint32_t id) {
     return nullptr;
 }
 
+// The effect's own values from the command's, by the binding's keys.
+EffectValues BoundValues(const EffectBinding& binding, const std::vector<int32_t>& values) {
+    EffectValues effectValues;
+    for (size_t i = 0; i < values.size() && i < binding.keys.size() && binding.keys[i] != nullptr; ++i)
+        effectValues[binding.keys[i]] = std::to_string(values[i]);
+    return effectValues;
+}
+
 void ShowCaption(ProgressTask& task, const std::string& caption) {
     SetProgressText(task, 0, caption);
     SetProgressText(task, 1, "Please wait...");
@@ -83,8 +91,9 @@ void ShowCaption(ProgressTask& task, const std::string& caption) {
 
 int32_t RunEqualizer(ProgressTask& task, AudioClip& clip, const std::vector<CurvePoint>& points) {
     const BinCurve curve = CurveFromPoints(points, static_cast<int32_t>(clip.SampleRate()));
-    FunctionEffect equalizing("Equalizing",
-                              [&curve](Ref<AudioSource> source) { return CreateBlockFilter(std::move(source), curve); });
+    FunctionEffect equalizing("Equalizing", [&curve](Ref<AudioSource> source) {
+        return CreateBlockFilter(std::move(source), curve);
+    });
     return ApplyEffect(task, clip, 0, clip.Length(), equalizing);
 }
 
@@ -118,7 +127,8 @@ int32_t ApplyCommandWork(ProgressTask& task, SoundDocument& document, const Batc
     switch (id) {
         case BatchCommandId::AutoTrim: {
             ShowCaption(task, "AutoTrim");
-            const TrimBounds bounds = FindAutoTrimBounds(document.clip, AutoTrimSettings::Load(settings).thresholdDb);
+            const TrimBounds bounds =
+                FindAutoTrimBounds(document.clip, AutoTrimSettings::Load(settings).thresholdDb);
             ClipDeleteRange(document.clip, bounds.end, document.Length());
             ClipDeleteRange(document.clip, 0, bounds.start);
             break;
@@ -134,7 +144,8 @@ int32_t ApplyCommandWork(ProgressTask& task, SoundDocument& document, const Batc
             break;
         case BatchCommandId::Envelope:
             ShowCaption(task, "Envelope");
-            result = ApplyEnvelopeCurve(task, document.clip, 0, document.Length(), BatchCommandCurve(command));
+            result =
+                ApplyEnvelopeCurve(task, document.clip, 0, document.Length(), BatchCommandCurve(command));
             break;
         default: {
             const EffectBinding* binding = BindingOf(command.id);
@@ -147,9 +158,7 @@ int32_t ApplyCommandWork(ProgressTask& task, SoundDocument& document, const Batc
                 why = "The effect \"" + BatchCommandName(command.id) + "\" is not available.";
                 return kTaskFailed;
             }
-            EffectValues effectValues;
-            for (size_t i = 0; i < values.size(); ++i)
-                effectValues[binding->keys[i]] = std::to_string(values[i]);
+            const EffectValues effectValues = BoundValues(*binding, values);
             if (effect->stereoOnly && document.clip.Channels() != 2) {
                 why = kStereoOnlyMessage;
                 return kTaskFailed;
@@ -179,6 +188,20 @@ bool SameFolderSettingUsable(const BatchOutput& output) {
 
 }  // namespace
 
+std::optional<InvalidValue> CheckBatchCommand(const BatchCommand& command, const SettingsStore& settings) {
+    const auto id = static_cast<BatchCommandId>(command.id);
+    const std::vector<int32_t> values = BatchCommandValues(command, settings);
+    if (id == BatchCommandId::InsertSilenceStart || id == BatchCommandId::InsertSilenceEnd)
+        return values.empty() ? std::nullopt : SilenceSettings{values[0]}.Validate();
+    const EffectBinding* binding = BindingOf(command.id);
+    if (binding == nullptr) return std::nullopt;
+    if (id == BatchCommandId::Compressor && values.size() > 1 && static_cast<uint32_t>(values[1]) >= 7)
+        return std::nullopt;
+    const EffectDefinition* effect = FindEffect(binding->effect);
+    if (effect == nullptr || !effect->validate) return std::nullopt;
+    return effect->validate(BoundValues(*binding, values));
+}
+
 BatchOutput BatchOutput::Load(const SettingsStore& settings) {
     BatchOutput output;
     output.sameFormat = settings.ReadBool(kSection, "SaveSameFileFormat", true);
@@ -201,7 +224,8 @@ std::optional<std::string> BatchOutputPath(const std::string& source, const Batc
         extension = ExtensionPart(source);
     } else {
         const std::vector<std::string>& formats = BatchOutputFormats();
-        if (output.formatIndex < 0 || static_cast<size_t>(output.formatIndex) >= formats.size()) return std::nullopt;
+        if (output.formatIndex < 0 || static_cast<size_t>(output.formatIndex) >= formats.size())
+            return std::nullopt;
         extension = formats[static_cast<size_t>(output.formatIndex)];
     }
     const std::string name = FileNamePart(source);
@@ -263,18 +287,19 @@ int32_t ConvertBatchFile(ProgressTask& task, const std::string& source, const st
     options.settings = &settings;
     options.cancelled = [&task] { return PumpTaskMessages(task); };
     const bool carryTags = FileCanHoldTags(outputPath) && !document->tags.empty();
-    const SaveOutcome saved =
-        SaveAudio(task, OpenClipReader(document->clip), outputPath, carryTags ? &document->tags : nullptr, options);
+    const SaveOutcome saved = SaveAudio(task, OpenClipReader(document->clip), outputPath,
+                                        carryTags ? &document->tags : nullptr, options);
     if (saved.result != kTaskDone) {
-        message = saved.message.empty() ? Format("Cannot save the file \"%s\".", outputPath.c_str()) : saved.message;
+        message = saved.message.empty() ? Format("Cannot save the file \"%s\".", outputPath.c_str())
+                                        : saved.message;
         return saved.result == kTaskCancelled ? kTaskCancelled : kTaskFailed;
     }
     return kTaskDone;
 }
 
-int32_t RunBatch(TaskHost& host, const std::vector<std::string>& sources, const std::vector<BatchCommand>& commands,
-                 const BatchOutput& output, const SettingsStore& settings, bool keepGoing,
-                 const BatchReport& report) {
+int32_t RunBatch(TaskHost& host, const std::vector<std::string>& sources,
+                 const std::vector<BatchCommand>& commands, const BatchOutput& output,
+                 const SettingsStore& settings, bool keepGoing, const BatchReport& report) {
     const std::vector<std::string> refusedList = BatchOutputCollisions(sources, output);
     const std::set<std::string> refused(refusedList.begin(), refusedList.end());
     bool anyFailed = false;

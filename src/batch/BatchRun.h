@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "batch/BatchScript.h"
+#include "edit/EditSettings.h"
 
 namespace sonitor {
 
@@ -18,10 +19,10 @@ class UserPrompt;
 
 // Where and in what format a batch writes its outputs ("BatchConverter").
 struct BatchOutput {
-    bool sameFormat = true;        // "SaveSameFileFormat"
-    int32_t formatIndex = 0;       // "SaveFileFormat": BatchOutputFormats()
-    bool sameFolder = true;        // "SameOutputFolder"
-    std::string folder;            // "OutputFolder"
+    bool sameFormat = true;   // "SaveSameFileFormat"
+    int32_t formatIndex = 0;  // "SaveFileFormat": BatchOutputFormats()
+    bool sameFolder = true;   // "SameOutputFolder"
+    std::string folder;       // "OutputFolder"
     static BatchOutput Load(const SettingsStore& settings);
     void Store(const SettingsStore& settings) const;
 };
@@ -35,6 +36,13 @@ std::optional<std::string> BatchOutputPath(const std::string& source, const Batc
 // and a.mp3 both to a.mp3): the later ones, which a run refuses.
 std::vector<std::string> BatchOutputCollisions(const std::vector<std::string>& sources,
                                                const BatchOutput& output);
+
+// The checks a command's values must pass before it runs (the dialogs'
+// limits, through the effect's validate()), on the values it would run
+// with; nothing when it may run (a compressor ratio of 7 or more passes: the
+// run skips it). The stereo-only check needs the file and is made by the
+// run.
+std::optional<InvalidValue> CheckBatchCommand(const BatchCommand& command, const SettingsStore& settings);
 
 // Applies one command to the whole clip of document (selected whole before
 // the command), as a task's work: kTaskDone, kTaskCancelled or kTaskFailed
@@ -57,9 +65,9 @@ int32_t ConvertBatchFile(ProgressTask& task, const std::string& source, const st
 // succeeded, kTaskCancelled when the user cancelled, else kTaskFailed.
 using BatchReport = std::function<void(size_t index, const std::string& source, const std::string& output,
                                        int32_t result, const std::string& message)>;
-int32_t RunBatch(TaskHost& host, const std::vector<std::string>& sources, const std::vector<BatchCommand>& commands,
-                 const BatchOutput& output, const SettingsStore& settings, bool keepGoing,
-                 const BatchReport& report);
+int32_t RunBatch(TaskHost& host, const std::vector<std::string>& sources,
+                 const std::vector<BatchCommand>& commands, const BatchOutput& output,
+                 const SettingsStore& settings, bool keepGoing, const BatchReport& report);
 
 // The warning when the output format fixes rate and channels (".wav", ".vox",
 // ".raw") and the list converts them; asked once.

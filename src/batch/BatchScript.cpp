@@ -74,7 +74,9 @@ const std::array<CommandSpec, kBatchCommandCount> kCommands = {{
     {"Pitch Change", "Pitch Adjust (%%) = %d", {{{2, true, "ConstSpeedPitch", 100}}}},
     {"Dynamic Range Compressor",
      "Threshold (db) = %d, Ratio = %s, Limit (db) = %d",
-     {{{1, true, "CompressorThreshold", -20}, {1, false, "CompressorRatio", 0}, {1, true, "CompressorLimit", 3}}}},
+     {{{1, true, "CompressorThreshold", -20},
+       {1, false, "CompressorRatio", 0},
+       {1, true, "CompressorLimit", 3}}}},
     {"Convert Sample Rate", "Convert Sample Rate = %d", {{{4, true, "ConvertSampleRate", 44100}}}},
     {"Convert Channel (Mono <-> Stereo)", "Convert Channel = %d", {{{1, false, "ConvertChannel", 1}}}},
     {"Stereo Pan", "Stereo Pan = %d%%", {{{4, true, "StereoPan", 50}}}},
@@ -175,7 +177,8 @@ std::vector<CurvePoint> BatchCommandCurve(const BatchCommand& command) {
     const size_t count = std::min<size_t>(command.block[0], kMaxCurvePoints);
     for (size_t k = 0; k < count; ++k) {
         CurvePoint point{command.block[1 + 2 * k], command.block[2 + 2 * k]};
-        if (!points.empty() && point.position < points.back().position) point.position = points.back().position;
+        if (!points.empty() && point.position < points.back().position)
+            point.position = points.back().position;
         points.push_back(point);
     }
     return points.empty() ? FlatCurve() : points;
@@ -200,15 +203,34 @@ std::string BatchCommandDescription(const BatchCommand& command, const SettingsS
     return Format(spec->description, v[0]);
 }
 
+std::vector<BatchField> BatchCommandFields(uint32_t id) {
+    std::vector<BatchField> fields;
+    if (const CommandSpec* spec = SpecOf(id)) {
+        for (size_t i = 0; i < FieldCount(*spec); ++i)
+            fields.push_back({spec->fields[i].bytes, spec->fields[i].isSigned});
+    }
+    return fields;
+}
+
+bool BatchCommandTakesRecord(uint32_t id) {
+    const CommandSpec* spec = SpecOf(id);
+    return spec != nullptr && spec->record != RecordKind::None;
+}
+
+std::vector<uint8_t> EncodeBatchBlock(uint32_t id, const std::vector<int32_t>& values) {
+    std::vector<uint8_t> block;
+    const CommandSpec* spec = SpecOf(id);
+    if (spec == nullptr) return block;
+    for (size_t i = 0; i < FieldCount(*spec) && i < values.size(); ++i)
+        AppendField(block, spec->fields[i], values[i]);
+    return block;
+}
+
 std::vector<uint8_t> DefaultBatchBlock(uint32_t id, const SettingsStore& settings) {
     const CommandSpec* spec = SpecOf(id);
     if (spec == nullptr) return {};
     if (spec->record != RecordKind::None) return EncodeRecord(LoadCurveFile(RecordPath(spec->record)));
-    std::vector<uint8_t> block;
-    const std::vector<int32_t> values = BatchCommandValues(BatchCommand{id, {}}, settings);
-    for (size_t i = 0; i < values.size(); ++i)
-        AppendField(block, spec->fields[i], values[i]);
-    return block;
+    return EncodeBatchBlock(id, BatchCommandValues(BatchCommand{id, {}}, settings));
 }
 
 ScriptReadResult ReadBatchScript(const std::string& path) {
@@ -257,13 +279,14 @@ std::vector<uint8_t> EncodeBatchScript(const std::vector<BatchCommand>& commands
 
 bool WriteBatchScript(const std::string& path, const std::vector<BatchCommand>& commands) {
     const std::vector<uint8_t> bytes = EncodeBatchScript(commands);
-    return WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return WriteFileAtomically(path,
+                               std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 const std::vector<std::string>& BatchOutputFormats() {
-    static const std::vector<std::string> formats = {".wav", ".mp3", ".au",  ".aiff", ".gsm", ".vox",
-                                                     ".raw", ".ogg", ".flac", ".aac", ".m4a", ".rss",
-                                                     ".m3u", ".pls", ".wpl", ".amr", ""};
+    static const std::vector<std::string> formats = {".wav", ".mp3", ".au",   ".aiff", ".gsm", ".vox",
+                                                     ".raw", ".ogg", ".flac", ".aac",  ".m4a", ".rss",
+                                                     ".m3u", ".pls", ".wpl",  ".amr",  ""};
     return formats;
 }
 

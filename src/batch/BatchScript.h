@@ -56,6 +56,20 @@ std::string BatchCommandDescription(const BatchCommand& command, const SettingsS
 // newly added command carries).
 std::vector<uint8_t> DefaultBatchBlock(uint32_t id, const SettingsStore& settings);
 
+// The layout of a command's parameter block: its values in order, each a
+// little-endian integer of `bytes` bytes. Empty for commands without values
+// and for the two that carry a point record instead.
+struct BatchField {
+    uint8_t bytes = 0;
+    bool isSigned = true;
+};
+std::vector<BatchField> BatchCommandFields(uint32_t id);
+// Equalizer and Envelope carry a 129-byte point record.
+bool BatchCommandTakesRecord(uint32_t id);
+inline constexpr size_t kBatchRecordBytes = 129;
+// A block holding values (in the layout's order, each cut to its width).
+std::vector<uint8_t> EncodeBatchBlock(uint32_t id, const std::vector<int32_t>& values);
+
 // The command's values from its block, each taken only when the block holds
 // the command's whole layout, else from the stored values; in the layout's
 // order.

@@ -71,74 +71,38 @@ int Refuse(const std::string& text) {
 // Commands as typed: "echo:400,40" is Echo with the time and gain of its
 // parameter block, in the block's order.
 
-enum class FieldType { I8, U8, I16, I32 };
-
-struct Field {
-    FieldType type;
-    const char* key;  // the value's settings key: what the effect's checks read
-};
-
 struct CommandSyntax {
     BatchCommandId id;
-    const char* name;    // on the command line
-    const char* effect;  // the catalogue entry whose checks apply, or null
-    std::vector<Field> fields;
-    bool record = false;  // a 129-byte settings record, given as @FILE
-    const char* values = "";
+    const char* name;         // on the command line
+    const char* values = "";  // what its values are, for messages and --list-commands
 };
 
-constexpr size_t kRecordSize = 129;
-
+// The block layouts, the stored keys and the checks are the engine's; this
+// table only names the commands for typing.
 const std::vector<CommandSyntax>& Syntaxes() {
     using I = BatchCommandId;
-    using T = FieldType;
     static const std::vector<CommandSyntax> table = {
-        {I::AutoTrim, "auto-trim", nullptr, {}},
-        {I::InsertSilenceStart, "insert-silence-start", nullptr, {{T::I32, "SilenceTimes"}}, false, "MS"},
-        {I::InsertSilenceEnd, "insert-silence-end", nullptr, {{T::I32, "SilenceTimes"}}, false, "MS"},
-        {I::Amplify, "amplify", "amplify", {{T::I16, "AmplifyGain"}}, false, "GAIN%"},
-        {I::Normalize, "normalize", "normalize", {{T::I16, "NormalizePeakLevel"}}, false, "PEAK%"},
-        {I::HighPassFilter, "high-pass-filter", "high-pass-filter", {{T::I32, "LowCutFreq"}}, false, "HZ"},
-        {I::Equalizer, "equalizer", nullptr, {}, true, "@RECORD"},
-        {I::Echo, "echo", "echo", {{T::I32, "EchoTime"}, {T::I16, "EchoGain"}}, false, "MS,GAIN%"},
-        {I::Reverb,
-         "reverb",
-         "reverb",
-         {{T::I32, "ReverbTime"}, {T::I16, "ReverbLevel"}},
-         false,
-         "MS,LEVEL%"},
-        {I::Envelope, "envelope", nullptr, {}, true, "@RECORD"},
-        {I::AutomaticGainControl, "automatic-gain-control", nullptr, {}},
-        {I::NoiseReductionAuto,
-         "noise-reduction-auto",
-         "noise-reduction-auto",
-         {{T::I8, "SSNoiseThreshold"}},
-         false,
-         "THRESHOLD"},
-        {I::NoiseGate, "noise-gate", "noise-gate", {{T::I8, "NoiseGateLevel"}}, false, "DB"},
-        {I::SpeedAndPitch,
-         "speed-and-pitch",
-         "speed-and-pitch",
-         {{T::I16, "SpSpeedPitch"}},
-         false,
-         "PERCENT"},
-        {I::Speed, "speed", "speed", {{T::I16, "ConstPitchSpeed"}}, false, "PERCENT"},
-        {I::Pitch, "pitch", "pitch", {{T::I16, "ConstSpeedPitch"}}, false, "PERCENT"},
-        {I::Compressor,
-         "compressor",
-         "compressor",
-         {{T::I8, "CompressorThreshold"}, {T::U8, "CompressorRatio"}, {T::I8, "CompressorLimit"}},
-         false,
-         "THRESHOLD_DB,RATIO,LIMIT_DB"},
-        {I::ConvertSampleRate,
-         "convert-sample-rate",
-         "convert-sample-rate",
-         {{T::I32, "SampleRate"}},
-         false,
-         "HZ"},
-        {I::ConvertChannels, "convert-channels", "convert-channels", {{T::U8, "Channels"}}, false, "1|2"},
-        {I::StereoPan, "stereo-pan", "stereo-pan", {{T::I32, "StereoPan"}}, false, "PAN%"},
-        {I::ReduceVocals, "reduce-vocals", nullptr, {}},
+        {I::AutoTrim, "auto-trim"},
+        {I::InsertSilenceStart, "insert-silence-start", "MS"},
+        {I::InsertSilenceEnd, "insert-silence-end", "MS"},
+        {I::Amplify, "amplify", "GAIN%"},
+        {I::Normalize, "normalize", "PEAK%"},
+        {I::HighPassFilter, "high-pass-filter", "HZ"},
+        {I::Equalizer, "equalizer", "@RECORD"},
+        {I::Echo, "echo", "MS,GAIN%"},
+        {I::Reverb, "reverb", "MS,LEVEL%"},
+        {I::Envelope, "envelope", "@RECORD"},
+        {I::AutomaticGainControl, "automatic-gain-control"},
+        {I::NoiseReductionAuto, "noise-reduction-auto", "THRESHOLD"},
+        {I::NoiseGate, "noise-gate", "DB"},
+        {I::SpeedAndPitch, "speed-and-pitch", "PERCENT"},
+        {I::Speed, "speed", "PERCENT"},
+        {I::Pitch, "pitch", "PERCENT"},
+        {I::Compressor, "compressor", "THRESHOLD_DB,RATIO,LIMIT_DB"},
+        {I::ConvertSampleRate, "convert-sample-rate", "HZ"},
+        {I::ConvertChannels, "convert-channels", "1|2"},
+        {I::StereoPan, "stereo-pan", "PAN%"},
+        {I::ReduceVocals, "reduce-vocals"},
     };
     return table;
 }
@@ -155,96 +119,22 @@ const CommandSyntax* SyntaxByName(const std::string& name) {
     return nullptr;
 }
 
-size_t FieldSize(FieldType type) {
-    switch (type) {
-        case FieldType::I8:
-        case FieldType::U8:
-            return 1;
-        case FieldType::I16:
-            return 2;
-        case FieldType::I32:
-            return 4;
+// The range of values a block field holds.
+void FieldLimits(const BatchField& field, long long& low, long long& high) {
+    const int bits = 8 * field.bytes;
+    if (field.isSigned) {
+        high = (1LL << (bits - 1)) - 1;
+        low = -high - 1;
+    } else {
+        low = 0;
+        high = (1LL << bits) - 1;
     }
-    return 0;
-}
-
-void FieldLimits(FieldType type, long long& low, long long& high) {
-    switch (type) {
-        case FieldType::I8:
-            low = INT8_MIN, high = INT8_MAX;
-            return;
-        case FieldType::U8:
-            low = 0, high = UINT8_MAX;
-            return;
-        case FieldType::I16:
-            low = INT16_MIN, high = INT16_MAX;
-            return;
-        case FieldType::I32:
-            low = INT32_MIN, high = INT32_MAX;
-            return;
-    }
-}
-
-void PutField(std::vector<uint8_t>& block, FieldType type, long long value) {
-    const auto bits = static_cast<uint32_t>(static_cast<int32_t>(value));
-    for (size_t i = 0; i < FieldSize(type); ++i)
-        block.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-}
-
-long long GetField(const std::vector<uint8_t>& block, size_t offset, FieldType type) {
-    uint32_t bits = 0;
-    for (size_t i = 0; i < FieldSize(type); ++i)
-        bits |= static_cast<uint32_t>(block[offset + i]) << (8 * i);
-    switch (type) {
-        case FieldType::I8:
-            return static_cast<int8_t>(bits);
-        case FieldType::U8:
-            return static_cast<uint8_t>(bits);
-        case FieldType::I16:
-            return static_cast<int16_t>(bits);
-        case FieldType::I32:
-            return static_cast<int32_t>(bits);
-    }
-    return 0;
-}
-
-// The values a command will run with: the block's where it holds them (a
-// value counts only when the block reaches its end), the stored ones for
-// the rest.
-EffectValues RunValues(const CommandSyntax& syntax, const std::vector<uint8_t>& block) {
-    EffectValues values;
-    if (syntax.effect) {
-        if (const EffectDefinition* effect = FindEffect(syntax.effect))
-            values = LoadEffectValues(*effect, Settings());
-    } else if (!syntax.fields.empty()) {
-        values[syntax.fields[0].key] = std::to_string(SilenceSettings::Load(Settings()).milliseconds);
-    }
-    size_t offset = 0;
-    for (const Field& field : syntax.fields) {
-        if (block.size() < offset + FieldSize(field.type)) break;
-        values[field.key] = std::to_string(GetField(block, offset, field.type));
-        offset += FieldSize(field.type);
-    }
-    return values;
 }
 
 // The checks of the command's dialog on the values it would run with; the
-// message to show, or nothing. A compressor ratio of 7 or more passes: the
-// run skips such a command.
-std::optional<std::string> CheckCommand(const CommandSyntax& syntax, const std::vector<uint8_t>& block) {
-    if (syntax.fields.empty()) return std::nullopt;
-    const EffectValues values = RunValues(syntax, block);
-    if (syntax.id == BatchCommandId::Compressor && IntValue(values, "CompressorRatio") >= 7)
-        return std::nullopt;
-    std::optional<InvalidValue> invalid;
-    if (syntax.effect) {
-        const EffectDefinition* effect = FindEffect(syntax.effect);
-        if (effect && effect->validate) invalid = effect->validate(values);
-    } else {
-        SilenceSettings silence;
-        silence.milliseconds = IntValue(values, syntax.fields[0].key);
-        invalid = silence.Validate();
-    }
+// message to show, or nothing.
+std::optional<std::string> CheckCommand(const BatchCommand& command) {
+    const std::optional<InvalidValue> invalid = CheckBatchCommand(command, Settings());
     if (!invalid) return std::nullopt;
     return invalid->title + ": " + invalid->text;
 }
@@ -263,12 +153,12 @@ std::optional<BatchCommand> ParseCommand(const std::string& text, std::string& m
     if (colon == std::string::npos) return command;  // the stored values when the script runs
     const std::string rest = text.substr(colon + 1);
 
-    if (syntax->record) {
+    if (BatchCommandTakesRecord(command.id)) {
         const std::optional<std::string> bytes =
             rest.size() > 1 && rest[0] == '@' ? ReadWholeFile(rest.substr(1)) : std::nullopt;
-        if (!bytes || bytes->size() != kRecordSize) {
-            message =
-                "'" + name + "' takes @FILE, a settings record of " + std::to_string(kRecordSize) + " bytes";
+        if (!bytes || bytes->size() != kBatchRecordBytes) {
+            message = "'" + name + "' takes @FILE, a settings record of " +
+                      std::to_string(kBatchRecordBytes) + " bytes";
             return std::nullopt;
         }
         command.block.assign(bytes->begin(), bytes->end());
@@ -281,16 +171,17 @@ std::optional<BatchCommand> ParseCommand(const std::string& text, std::string& m
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
-    if (parts.size() != syntax->fields.size()) {
-        message = syntax->fields.empty()
-                      ? "'" + name + "' takes no values"
-                      : "'" + name + "' takes " + syntax->values + " (all of them, or none)";
+    const std::vector<BatchField> fields = BatchCommandFields(command.id);
+    if (parts.size() != fields.size()) {
+        message = fields.empty() ? "'" + name + "' takes no values"
+                                 : "'" + name + "' takes " + syntax->values + " (all of them, or none)";
         return std::nullopt;
     }
+    std::vector<int32_t> values;
     for (size_t i = 0; i < parts.size(); ++i) {
         long long low = 0;
         long long high = 0;
-        FieldLimits(syntax->fields[i].type, low, high);
+        FieldLimits(fields[i], low, high);
         char* end = nullptr;
         errno = 0;
         const long long value = std::strtoll(parts[i].c_str(), &end, 10);
@@ -299,13 +190,14 @@ std::optional<BatchCommand> ParseCommand(const std::string& text, std::string& m
                       std::to_string(high) + " for '" + name + "'";
             return std::nullopt;
         }
-        PutField(command.block, syntax->fields[i].type, value);
+        values.push_back(static_cast<int32_t>(value));
     }
+    command.block = EncodeBatchBlock(command.id, values);
     if (syntax->id == BatchCommandId::Compressor && command.block[1] >= 7) {
         message = "the compressor ratio is 0 (1:1) to 6 (Limit)";
         return std::nullopt;
     }
-    if (std::optional<std::string> refused = CheckCommand(*syntax, command.block)) {
+    if (std::optional<std::string> refused = CheckCommand(command)) {
         message = *refused;
         return std::nullopt;
     }
@@ -318,15 +210,17 @@ std::string CommandText(const BatchCommand& command) {
     const CommandSyntax* syntax = SyntaxById(command.id);
     if (!syntax) return "#" + std::to_string(command.id);
     std::string text = syntax->name;
-    if (syntax->record) return command.block.size() >= kRecordSize ? text + ":@RECORD" : text;
-    size_t offset = 0;
+    if (BatchCommandTakesRecord(command.id))
+        return command.block.size() >= kBatchRecordBytes ? text + ":@RECORD" : text;
+    size_t layout = 0;
+    for (const BatchField& field : BatchCommandFields(command.id))
+        layout += field.bytes;
+    // A block short of its layout runs with the stored values: no values to show.
+    if (layout == 0 || command.block.size() < layout) return text;
     std::string values;
-    for (const Field& field : syntax->fields) {
-        if (command.block.size() < offset + FieldSize(field.type)) return text;
-        values += (values.empty() ? "" : ",") + std::to_string(GetField(command.block, offset, field.type));
-        offset += FieldSize(field.type);
-    }
-    return values.empty() ? text : text + ":" + values;
+    for (const int32_t value : BatchCommandValues(command, Settings()))
+        values += (values.empty() ? "" : ",") + std::to_string(value);
+    return text + ":" + values;
 }
 
 // ---------------------------------------------------------------------------
@@ -339,7 +233,8 @@ void PrintCommandList() {
             BatchCommandDescription(BatchCommand{static_cast<uint32_t>(s.id), {}}, Settings());
         std::printf("%-2u %-44s %s\n", static_cast<unsigned>(s.id), usage.c_str(),
                     BatchCommandName(static_cast<uint32_t>(s.id)).c_str());
-        if (!now.empty() && !s.record) std::printf("   %-44s without values: %s\n", "", now.c_str());
+        if (!now.empty() && !BatchCommandTakesRecord(static_cast<uint32_t>(s.id)))
+            std::printf("   %-44s without values: %s\n", "", now.c_str());
     }
 }
 
@@ -715,11 +610,10 @@ int RunBatchCommand(const std::vector<std::string>& args) {
     // Every file would fail on the same value; say so before touching any.
     for (size_t i = 0; i < commands->size(); ++i) {
         const BatchCommand& command = (*commands)[i];
-        const CommandSyntax* syntax = SyntaxById(command.id);
-        if (!syntax)
+        if (SyntaxById(command.id) == nullptr)
             return Refuse(scriptPath + ": command " + std::to_string(i + 1) + " has the unknown id " +
                           std::to_string(command.id));
-        if (std::optional<std::string> refused = CheckCommand(*syntax, command.block))
+        if (std::optional<std::string> refused = CheckCommand(command))
             return Refuse(scriptPath + ": command " + std::to_string(i + 1) + " (" +
                           BatchCommandName(command.id) + "): " + *refused);
     }
