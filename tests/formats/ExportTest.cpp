@@ -334,11 +334,18 @@ TEST(SaveAudioTest, FailedEncoderLeavesTheOldFileAndSaysSo) {
     SaveFixture f;
     const std::string target = f.folder + "/song.mp3";
     ASSERT_TRUE(WriteFileAtomically(target, "old contents"));
-    for (const char* body : {"exit 0", "cat > /dev/null; exit 1", "exec sleep 0.2"}) {
+    for (const char* body :
+         {"exit 0", "cat > /dev/null; echo 'lots of chatter' >&2; echo 'cannot write frame' >&2; exit 1",
+          "exec sleep 0.2"}) {
         f.store.WriteString("Components\\mp3el", "Path", WriteScript(f.folder, "enc", body));
         const SaveOutcome outcome = f.Save(target);
         EXPECT_EQ(outcome.result, kTaskFailed) << body;
         EXPECT_NE(outcome.message.find("left unchanged"), std::string::npos) << outcome.message;
+        // What the encoder said goes into the message, not onto our stderr.
+        if (std::string(body).find("frame") != std::string::npos) {
+            EXPECT_NE(outcome.message.find("lots of chatter\ncannot write frame"), std::string::npos)
+                << outcome.message;
+        }
         EXPECT_EQ(ReadWholeFile(target).value_or(""), "old contents") << body;
         EXPECT_EQ(f.FilesInFolder(), 0u) << "temporary file left behind";
     }

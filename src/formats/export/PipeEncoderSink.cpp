@@ -36,12 +36,32 @@ PipeEncoderSink::PipeEncoderSink(const std::vector<std::string>& arguments, std:
     // Writes wait in steps so that a stuck encoder can be cancelled.
     options.nonBlockingInput = true;
     options.output = ProcessOutput::Null;
+    // Encoders talk on standard error (banners, progress, warnings); that
+    // goes to a private file, read only when something went wrong.
+    if (logFolder_.Ok()) {
+        options.error = ProcessOutput::File;
+        options.errorPath = logFolder_.File("stderr.txt");
+    }
     process_ = Process::Start(arguments, options);
     if (!process_.Started()) SetFailed();
 }
 
 PipeEncoderSink::~PipeEncoderSink() {
     Close();
+}
+
+std::string PipeEncoderSink::ErrorText() const {
+    if (!logFolder_.Ok()) return {};
+    std::string text = ReadWholeFile(logFolder_.File("stderr.txt")).value_or(std::string());
+    constexpr size_t kKeep = 600;
+    if (text.size() > kKeep) {
+        text.erase(0, text.size() - kKeep);
+        const size_t newline = text.find('\n');
+        if (newline != std::string::npos) text.erase(0, newline + 1);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    return text;
 }
 
 bool PipeEncoderSink::AskCancel() {

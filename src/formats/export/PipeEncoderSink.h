@@ -7,6 +7,7 @@
 
 #include "foundation/AudioSink.h"
 #include "foundation/ProcessRunner.h"
+#include "foundation/TempFolder.h"
 
 namespace sonitor {
 
@@ -34,6 +35,9 @@ public:
     // The encoder's exit code once Close() has seen it end; -1 otherwise.
     int ExitCode() const { return process_.ExitCode(); }
     bool Cancelled() const { return cancelled_; }
+    // The end of what the encoder wrote on its standard error (at most a few
+    // lines), for a failure message; its chatter on success is never shown.
+    std::string ErrorText() const;
 
 protected:
     void WriteFrames(const int32_t* buffer, int32_t frames) override;
@@ -45,6 +49,7 @@ private:
     bool Feed(const uint8_t* data, size_t size);
     bool AskCancel();
 
+    TempFolder logFolder_{"encoder"};
     Process process_;
     std::string outputPath_;
     CancelCheck cancelCheck_;

@@ -101,7 +101,16 @@ SaveOutcome SaveAudio(ProgressTask& task, const Ref<AudioSource>& source, const 
     if (result == kTaskFailed && PumpTaskMessages(task)) result = kTaskCancelled;
     if (result != kTaskDone) {
         unlink(temporary.c_str());
-        return Fail(task, result, result == kTaskFailed ? SaveFailedMessage(targetPath) : std::string());
+        std::string message;
+        if (result == kTaskFailed) {
+            message = SaveFailedMessage(targetPath);
+            // What the encoder said about it, when it said anything.
+            if (const auto* encoder = dynamic_cast<const PipeEncoderSink*>(created.sink.Get())) {
+                const std::string said = encoder->ErrorText();
+                if (!said.empty()) message += "\n\n" + said;
+            }
+        }
+        return Fail(task, result, message);
     }
 
     UsualPermissions(temporary);
