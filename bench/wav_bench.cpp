@@ -18,10 +18,10 @@
 
 #include "document/CopySourceToSink.h"
 #include "document/ProgressTask.h"
+#include "document/SoundDocument.h"
 #include "formats/WavSink.h"
 #include "formats/WavSource.h"
 #include "formats/import/LoadAudioFile.h"
-#include "document/SoundDocument.h"
 #include "foundation/WorkingFolder.h"
 
 namespace {
@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
     using namespace sonitor;
     const std::string mode = argc > 1 ? argv[1] : "";
     if (!((mode == "read" && argc == 3) || (mode == "load" && argc == 3) || (mode == "copy" && argc == 4))) {
-        std::fprintf(stderr,
-                     "usage: wav_bench read IN.wav | wav_bench load IN.wav | wav_bench copy IN.wav OUT.wav\n");
+        std::fprintf(
+            stderr, "usage: wav_bench read IN.wav | wav_bench load IN.wav | wav_bench copy IN.wav OUT.wav\n");
         return 2;
     }
     WorkingFolderSession session(WorkingFolderMode::Private);
@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
         Ref<SoundDocument> document = MakeRef<SoundDocument>();
         QuietHost host;
         uint8_t interact = 0;
-        FunctionTask task("Open", [&](ProgressTask& t) { return LoadAudioFile(t, *document, argv[2], interact); });
+        FunctionTask task("Open",
+                          [&](ProgressTask& t) { return LoadAudioFile(t, *document, argv[2], interact); });
         const int32_t result = RunTask(task, host);
         sync();
         std::printf("seconds=%.3f frames=%d result=%d\n", Since(t0), document->Length(), result);
@@ -77,7 +78,8 @@ int main(int argc, char** argv) {
             source->Read(buffer.data(), kMaxTransferFrames);
             sum += buffer[0];
         }
-        std::printf("seconds=%.3f frames=%d check=%lld\n", Since(t0), source->Length(), static_cast<long long>(sum));
+        std::printf("seconds=%.3f frames=%d check=%lld\n", Since(t0), source->Length(),
+                    static_cast<long long>(sum));
         return 0;
     }
     Ref<AudioSink> sink = CreatePcmWavSink(argv[3], source->SampleRate(), 16, source->Channels());

@@ -21,10 +21,12 @@ int32_t LoadFileIntoClip(ProgressTask& task, const std::string& path, AudioClip&
 }
 
 int32_t ConvertClip(ProgressTask& task, AudioClip& clip, int32_t sampleRate, int channels) {
-    if (clip.SampleRate() == static_cast<uint32_t>(sampleRate) && clip.Channels() == channels) return kTaskDone;
+    if (clip.SampleRate() == static_cast<uint32_t>(sampleRate) && clip.Channels() == channels)
+        return kTaskDone;
     // The copy loop converts to the writer's rate and channels.
     Ref<ClipWriter> writer = CreateClipWriter(nullptr, sampleRate, channels);
-    const int32_t copied = CopySourceToSink(task, "Converting rate or channels...", OpenClipReader(clip), writer);
+    const int32_t copied =
+        CopySourceToSink(task, "Converting rate or channels...", OpenClipReader(clip), writer);
     if (!writer->Close() || copied != kTaskDone) return copied == kTaskDone ? kTaskFailed : copied;
     clip = writer->ResultClip();
     return kTaskDone;

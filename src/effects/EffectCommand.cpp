@@ -29,7 +29,8 @@ int32_t ApplyEffectCommand(SoundDocument& document, const EffectDefinition& effe
     const int32_t length = document.clip.Length();
     EffectRange range{document.clip, std::clamp(document.selectionStart, 0, length),
                       std::clamp(document.selectionEnd, 0, length)};
-    FunctionTask task(effect.caption.empty() ? effect.name : effect.caption, [&](ProgressTask& t) { return effect.run(t, range, values); });
+    FunctionTask task(effect.caption.empty() ? effect.name : effect.caption,
+                      [&](ProgressTask& t) { return effect.run(t, range, values); });
     const int32_t result = RunTask(task, ctx.tasks);
     if (result != kTaskDone) {
         ctx.host.DocumentChanged(document);

@@ -84,7 +84,8 @@ struct RunTest : ::testing::Test {
     Ref<SoundDocument> Load(const std::string& path) {
         Ref<SoundDocument> document = MakeRef<SoundDocument>(44100u, uint8_t{1});
         uint8_t interact = 0;
-        FunctionTask load("Load", [&](ProgressTask& t) { return LoadAudioFile(t, *document, path, interact); });
+        FunctionTask load("Load",
+                          [&](ProgressTask& t) { return LoadAudioFile(t, *document, path, interact); });
         EXPECT_EQ(RunTask(load, tasks), kTaskDone);
         return document;
     }
@@ -99,31 +100,52 @@ int32_t EditorApply(SoundDocument& document, const BatchCommand& c, EditContext&
         return ApplyEffectCommand(document, *FindEffect(id), values, ctx);
     };
     switch (static_cast<BatchCommandId>(c.id)) {
-        case BatchCommandId::AutoTrim: return EditAutoTrim(document, AutoTrimSettings::Load(ctx.settings), ctx);
+        case BatchCommandId::AutoTrim:
+            return EditAutoTrim(document, AutoTrimSettings::Load(ctx.settings), ctx);
         case BatchCommandId::InsertSilenceStart:
             return EditInsertSilence(document, InsertPosition::Begin, {100}, ctx) ? kTaskDone : kTaskFailed;
         case BatchCommandId::InsertSilenceEnd:
             return EditInsertSilence(document, InsertPosition::End, {50}, ctx) ? kTaskDone : kTaskFailed;
-        case BatchCommandId::Amplify: return effect("amplify", {{"AmplifyGain", "150"}});
-        case BatchCommandId::Normalize: return effect("normalize", {{"NormalizePeakLevel", "90"}});
-        case BatchCommandId::HighPassFilter: return effect("high-pass-filter", {{"LowCutFreq", "300"}});
-        case BatchCommandId::Equalizer: SaveCurveFile(EqualizerFilePath(), curve); return effect("equalizer");
-        case BatchCommandId::Echo: return effect("echo", {{"EchoTime", "120"}, {"EchoGain", "40"}});
-        case BatchCommandId::Reverb: return effect("reverb", {{"ReverbTime", "80"}, {"ReverbLevel", "60"}});
-        case BatchCommandId::Envelope: SaveCurveFile(EnvelopeFilePath(), curve); return effect("envelope");
-        case BatchCommandId::AutomaticGainControl: return effect("automatic-gain-control");
-        case BatchCommandId::NoiseReductionAuto: return effect("noise-reduction-auto", {{"SSNoiseThreshold", "20"}});
-        case BatchCommandId::NoiseGate: return effect("noise-gate", {{"NoiseGateLevel", "-40"}});
-        case BatchCommandId::SpeedAndPitch: return effect("speed-and-pitch", {{"SpSpeedPitch", "110"}});
-        case BatchCommandId::Speed: return effect("speed", {{"ConstPitchSpeed", "90"}});
-        case BatchCommandId::Pitch: return effect("pitch", {{"ConstSpeedPitch", "105"}});
+        case BatchCommandId::Amplify:
+            return effect("amplify", {{"AmplifyGain", "150"}});
+        case BatchCommandId::Normalize:
+            return effect("normalize", {{"NormalizePeakLevel", "90"}});
+        case BatchCommandId::HighPassFilter:
+            return effect("high-pass-filter", {{"LowCutFreq", "300"}});
+        case BatchCommandId::Equalizer:
+            SaveCurveFile(EqualizerFilePath(), curve);
+            return effect("equalizer");
+        case BatchCommandId::Echo:
+            return effect("echo", {{"EchoTime", "120"}, {"EchoGain", "40"}});
+        case BatchCommandId::Reverb:
+            return effect("reverb", {{"ReverbTime", "80"}, {"ReverbLevel", "60"}});
+        case BatchCommandId::Envelope:
+            SaveCurveFile(EnvelopeFilePath(), curve);
+            return effect("envelope");
+        case BatchCommandId::AutomaticGainControl:
+            return effect("automatic-gain-control");
+        case BatchCommandId::NoiseReductionAuto:
+            return effect("noise-reduction-auto", {{"SSNoiseThreshold", "20"}});
+        case BatchCommandId::NoiseGate:
+            return effect("noise-gate", {{"NoiseGateLevel", "-40"}});
+        case BatchCommandId::SpeedAndPitch:
+            return effect("speed-and-pitch", {{"SpSpeedPitch", "110"}});
+        case BatchCommandId::Speed:
+            return effect("speed", {{"ConstPitchSpeed", "90"}});
+        case BatchCommandId::Pitch:
+            return effect("pitch", {{"ConstSpeedPitch", "105"}});
         case BatchCommandId::Compressor:
-            return effect("compressor",
-                          {{"CompressorThreshold", "-10"}, {"CompressorRatio", "2"}, {"CompressorLimit", "4"}});
-        case BatchCommandId::ConvertSampleRate: return effect("convert-sample-rate", {{"SampleRate", "22050"}});
-        case BatchCommandId::ConvertChannels: return effect("convert-channels", {{"Channels", "1"}});
-        case BatchCommandId::StereoPan: return effect("stereo-pan", {{"StereoPan", "30"}});
-        case BatchCommandId::ReduceVocals: return effect("reduce-vocals");
+            return effect(
+                "compressor",
+                {{"CompressorThreshold", "-10"}, {"CompressorRatio", "2"}, {"CompressorLimit", "4"}});
+        case BatchCommandId::ConvertSampleRate:
+            return effect("convert-sample-rate", {{"SampleRate", "22050"}});
+        case BatchCommandId::ConvertChannels:
+            return effect("convert-channels", {{"Channels", "1"}});
+        case BatchCommandId::StereoPan:
+            return effect("stereo-pan", {{"StereoPan", "30"}});
+        case BatchCommandId::ReduceVocals:
+            return effect("reduce-vocals");
     }
     return kTaskFailed;
 }
@@ -162,7 +184,8 @@ TEST_F(RunTest, EveryCommandMatchesTheEditor) {
     Ref<SoundDocument> batch = Load(source);
     Ref<SoundDocument> editor = Load(source);
     for (const auto& [command, curve] : chain) {
-        FunctionTask step("Step", [&](ProgressTask& t) { return ApplyBatchCommand(t, *batch, command, settings); });
+        FunctionTask step("Step",
+                          [&](ProgressTask& t) { return ApplyBatchCommand(t, *batch, command, settings); });
         ASSERT_EQ(RunTask(step, tasks), kTaskDone) << BatchCommandName(command.id);
         ASSERT_EQ(EditorApply(*editor, command, ctx, curve), kTaskDone) << BatchCommandName(command.id);
         ASSERT_EQ(batch->clip.SampleRate(), editor->clip.SampleRate());
@@ -182,14 +205,16 @@ TEST_F(RunTest, BlockValuesAreCheckedAsTheDialogsCheckThem) {
                                     Command(BatchCommandId::InsertSilenceStart, Le32(0xFFFFFFFF)),
                                     Command(BatchCommandId::Echo, Le32(5) + Le16(40))}) {
         tasks.errors.clear();
-        FunctionTask step("Step", [&](ProgressTask& t) { return ApplyBatchCommand(t, *document, bad, settings); });
+        FunctionTask step("Step",
+                          [&](ProgressTask& t) { return ApplyBatchCommand(t, *document, bad, settings); });
         EXPECT_EQ(RunTask(step, tasks), kTaskFailed) << BatchCommandName(bad.id);
         EXPECT_EQ(tasks.errors.size(), 1u) << BatchCommandName(bad.id);
         EXPECT_EQ(Samples(*document), before);
     }
     // A ratio index past the list is skipped, not refused.
     const BatchCommand skipped = Command(BatchCommandId::Compressor, std::string("\xf6\x07\x04", 3));
-    FunctionTask step("Step", [&](ProgressTask& t) { return ApplyBatchCommand(t, *document, skipped, settings); });
+    FunctionTask step("Step",
+                      [&](ProgressTask& t) { return ApplyBatchCommand(t, *document, skipped, settings); });
     EXPECT_EQ(RunTask(step, tasks), kTaskDone);
     EXPECT_EQ(Samples(*document), before);
 }
@@ -245,9 +270,11 @@ TEST_F(RunTest, FailingFileStopsTheRunUnlessKeepGoing) {
     ASSERT_TRUE(MakeFolders(out.folder));
     for (bool keepGoing : {false, true}) {
         std::vector<Report> reports;
-        const int32_t result = RunBatch(tasks, sources, commands, out, settings, keepGoing,
-                                        [&](size_t i, const std::string& s, const std::string& o, int32_t r,
-                                            const std::string& m) { reports.push_back({i, s, o, r, m}); });
+        const int32_t result = RunBatch(
+            tasks, sources, commands, out, settings, keepGoing,
+            [&](size_t i, const std::string& s, const std::string& o, int32_t r, const std::string& m) {
+                reports.push_back({i, s, o, r, m});
+            });
         EXPECT_EQ(result, kTaskFailed);
         ASSERT_EQ(reports.size(), keepGoing ? 3u : 2u);
         EXPECT_EQ(reports[0].result, kTaskDone);
@@ -271,9 +298,8 @@ TEST_F(RunTest, FailingFileStopsTheRunUnlessKeepGoing) {
     Ref<SoundDocument> editor = Load(sources[2]);
     ASSERT_EQ(EditorApply(*editor, commands[0], ctx, {}), kTaskDone);
     const std::string expected = folder + "/expected.wav";
-    FunctionTask save("Save", [&](ProgressTask& t) {
-        return SaveAudio(t, OpenClipReader(editor->clip), expected).result;
-    });
+    FunctionTask save(
+        "Save", [&](ProgressTask& t) { return SaveAudio(t, OpenClipReader(editor->clip), expected).result; });
     ASSERT_EQ(RunTask(save, tasks), kTaskDone);
     EXPECT_EQ(test::FileText(sources[0]), test::FileText(expected));
 }

@@ -47,25 +47,27 @@ TEST_F(ScriptTest, DefaultBlocksOfEveryCommandInFileBytes) {
     ASSERT_TRUE(SaveCurveFile(EqualizerFilePath(), FlatCurve()));
     ASSERT_TRUE(SaveCurveFile(EnvelopeFilePath(), FlatCurve()));
     const std::vector<std::string> expected = {
-        "",                                  // Auto Trim
-        Le32(0),                             // silence at the start
-        Le32(0),                             // silence at the end
-        Le16(100),                           // amplify
-        Le16(100),                           // normalize
-        Le32(250),                           // high-pass
-        FlatRecord(),                        // equalizer
-        Le32(800) + Le16(50),                // echo
-        Le32(50) + Le16(100),                // reverb
-        FlatRecord(),                        // envelope
-        "",                                  // AGC
-        "\x1e",                              // spectral subtraction 30
-        "\xe2",                              // gate -30
-        Le16(100), Le16(100), Le16(100),     // speed and pitch, speed, pitch
-        std::string("\xec\x00\x03", 3),      // compressor -20, 1:1, 3
-        Le32(44100),                         // sample rate
-        "\x01",                              // channels
-        Le32(50),                            // pan
-        "",                                  // reduce vocals
+        "",                    // Auto Trim
+        Le32(0),               // silence at the start
+        Le32(0),               // silence at the end
+        Le16(100),             // amplify
+        Le16(100),             // normalize
+        Le32(250),             // high-pass
+        FlatRecord(),          // equalizer
+        Le32(800) + Le16(50),  // echo
+        Le32(50) + Le16(100),  // reverb
+        FlatRecord(),          // envelope
+        "",                    // AGC
+        "\x1e",                // spectral subtraction 30
+        "\xe2",                // gate -30
+        Le16(100),
+        Le16(100),
+        Le16(100),                       // speed and pitch, speed, pitch
+        std::string("\xec\x00\x03", 3),  // compressor -20, 1:1, 3
+        Le32(44100),                     // sample rate
+        "\x01",                          // channels
+        Le32(50),                        // pan
+        "",                              // reduce vocals
     };
     ASSERT_EQ(expected.size(), kBatchCommandCount);
     std::vector<BatchCommand> list;
@@ -103,13 +105,15 @@ TEST_F(ScriptTest, DescriptionsReadTheBlockOrTheStoredValues) {
     EXPECT_EQ(describe(3, "\x96"), "Amplify Gain (%) = 75");
     EXPECT_EQ(describe(3, std::string("\x96\x00\x01\x02", 4)), "Amplify Gain (%) = 150");
     // Echo's two values are taken together: five bytes are not enough.
-    EXPECT_EQ(describe(7, Le32(120) + Le16(static_cast<uint16_t>(-40))), "Echo Time (ms) = 120, Echo Gain (%) = -40");
+    EXPECT_EQ(describe(7, Le32(120) + Le16(static_cast<uint16_t>(-40))),
+              "Echo Time (ms) = 120, Echo Gain (%) = -40");
     EXPECT_EQ(describe(7, Le32(120) + "\x28"), "Echo Time (ms) = 800, Echo Gain (%) = 50");
     // The reverb level shown is the one a run applies.
     EXPECT_EQ(describe(8, ""), "Reverb Time (ms) = 50, Reverb Level (%) = 100");
     EXPECT_EQ(describe(12, "\xd8"), "Noise Gate Level (dB) = -40");
     EXPECT_EQ(describe(11, ""), "Threshold 30");
-    EXPECT_EQ(describe(16, std::string("\xf6\x06\x04", 3)), "Threshold (db) = -10, Ratio = Limit, Limit (db) = 4");
+    EXPECT_EQ(describe(16, std::string("\xf6\x06\x04", 3)),
+              "Threshold (db) = -10, Ratio = Limit, Limit (db) = 4");
     EXPECT_EQ(describe(16, std::string("\xf6\x07\x04", 3)), "");
     EXPECT_EQ(describe(18, "\x02"), "Convert Channel = 2");
     EXPECT_EQ(describe(19, Le32(30)), "Stereo Pan = 30%");

@@ -20,8 +20,8 @@
 #include "edit/EditOperations.h"
 #include "formats/WavSink.h"
 #include "foundation/SettingsStore.h"
-#include "support/ScriptedPrompt.h"
 #include "support/ClipSamples.h"
+#include "support/ScriptedPrompt.h"
 #include "support/ScriptedTaskHost.h"
 #include "support/TestEnvironment.h"
 
@@ -78,7 +78,8 @@ std::vector<int32_t> Noise(uint32_t seed, size_t count) {
 // A document of several segments: noise with a stretch at half gain and a
 // stretch of silence in the middle.
 AudioClip PatchworkClip(int channels, int32_t frames, uint32_t seed) {
-    AudioClip clip = test::ClipFromSamples(Noise(seed, static_cast<size_t>(frames - 1000) * channels), channels);
+    AudioClip clip =
+        test::ClipFromSamples(Noise(seed, static_cast<size_t>(frames - 1000) * channels), channels);
     ClipScaleRange(clip, 2000, 9000, 50);
     ClipInsertSilence(clip, 1000, 15000);
     return clip;
@@ -192,7 +193,8 @@ TEST(Mix, MatchesTheModelInEveryOverflowMode) {
             // The fade runs down to silence: the last mixed frame carries at
             // most 1/fade of the source.
             const std::vector<int32_t> before = test::ClipSamples(original);
-            const size_t last = static_cast<size_t>((std::max(m.start, 0) + (mixEnd - m.start) - 1) * m.channels);
+            const size_t last =
+                static_cast<size_t>((std::max(m.start, 0) + (mixEnd - m.start) - 1) * m.channels);
             EXPECT_NEAR(got[last], before[last], 4 + (1 << 20) / std::min<int64_t>(m.fade, mixEnd - m.start));
         }
         int bad = 0;

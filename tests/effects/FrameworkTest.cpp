@@ -31,14 +31,16 @@ public:
 private:
     void Reset() override { count_ = 0; }
     void Process(int32_t* samples, int32_t frames) override {
-        for (int64_t i = 0; i < int64_t{frames} * Channels(); ++i) samples[i] += count_++;
+        for (int64_t i = 0; i < int64_t{frames} * Channels(); ++i)
+            samples[i] += count_++;
     }
     int32_t count_ = 0;
 };
 
 AudioClip MakeClip(int32_t frames, int channels, std::vector<int32_t>& samples) {
     samples.resize(static_cast<size_t>(frames) * static_cast<size_t>(channels));
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int32_t>((i * 7919) % 20000) * 16 - 160000;
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<int32_t>((i * 7919) % 20000) * 16 - 160000;
     AudioClip clip;
     Ref<ClipWriter> writer = CreateClipWriter(&clip, 44100, channels);
     writer->Write(samples.data(), frames);
@@ -166,7 +168,8 @@ TEST(EffectFrameworkTest, CommandTakesTheRangeBackFromTheWork) {
 }
 
 TEST(EffectFrameworkTest, ValuesAndDecibels) {
-    const EffectValues values{{"A", "-42xyz"}, {"B", "99999999999"}, {"Mod", "0.5"}, {"Deg", "-1.25"}, {"E", ""}};
+    const EffectValues values{
+        {"A", "-42xyz"}, {"B", "99999999999"}, {"Mod", "0.5"}, {"Deg", "-1.25"}, {"E", ""}};
     EXPECT_EQ(IntValue(values, "A"), -42);
     EXPECT_EQ(IntValue(values, "B"), INT32_MAX);
     EXPECT_EQ(IntValue(values, "E"), 0);

@@ -14,8 +14,8 @@
 #include "document/ClipWriter.h"
 #include "effects/EffectCatalogue.h"
 #include "effects/NoiseReduction.h"
-#include "support/MemorySources.h"
 #include "support/ClipSamples.h"
+#include "support/MemorySources.h"
 #include "support/ScriptedTaskHost.h"
 #include "support/SourceReading.h"
 
@@ -266,7 +266,8 @@ TEST(NoiseSampleTest, RefusalsAndTheStoredSample) {
     std::mt19937 rng(6);
     const std::vector<int32_t> stereo = Noise(size_t(rate) * 2, 2000, rng);
     AudioClip clip = test::ClipFromSamples(stereo, 2, rate);
-    AudioClip mono = test::ClipFromSamples(std::vector<int32_t>(stereo.begin(), stereo.begin() + rate), 1, rate);
+    AudioClip mono =
+        test::ClipFromSamples(std::vector<int32_t>(stereo.begin(), stereo.begin() + rate), 1, rate);
     test::ScriptedTaskHost host;
     StoreNoiseSample(nullptr);
     // Nothing taken yet; then a sample that is too short changes nothing.

@@ -49,7 +49,8 @@ ToneMeasure MeasureTone(AudioSource& source) {
     size_t last = 0;
     double energy = 0;
     for (size_t i = from; i < to; ++i) {
-        const double v = static_cast<double>(all[i * static_cast<size_t>(channels)]) / kFullScale16;  // FullScale() is a peak bound, not the scale
+        const double v = static_cast<double>(all[i * static_cast<size_t>(channels)]) /
+                         kFullScale16;  // FullScale() is a peak bound, not the scale
         energy += v * v;
         if (i > from && all[(i - 1) * static_cast<size_t>(channels)] < 0 &&
             all[i * static_cast<size_t>(channels)] >= 0) {
@@ -60,14 +61,16 @@ ToneMeasure MeasureTone(AudioSource& source) {
     }
     ToneMeasure m;
     if (crossings > 1)
-        m.hertz = (crossings - 1) * static_cast<double>(source.SampleRate()) / static_cast<double>(last - first);
+        m.hertz =
+            (crossings - 1) * static_cast<double>(source.SampleRate()) / static_cast<double>(last - first);
     m.decibels = 10 * std::log10(energy / static_cast<double>(to - from) + 1e-20);
     return m;
 }
 
 std::string ShellQuoted(const std::string& text) {
     std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
@@ -78,7 +81,8 @@ std::string Probe(const std::string& path, const std::string& field) {
                    " -of default=noprint_wrappers=1:nokey=1 " + ShellQuoted(path) + " > " + ShellQuoted(out) +
                    " 2>/dev/null");
     std::string text = ReadWholeFile(out).value_or("");
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
     return text;
 }
 
@@ -133,15 +137,17 @@ TEST_P(RealEncoderTest, ToneSavedAndReadBack) {
 // mono at 44100 Hz, AMR 8000 Hz mono; our own writers keep the document's
 // format except GSM (8000 Hz mono), VOX (8000 Hz mono ADPCM) and raw (the
 // "RawAudio" settings: 44100 Hz mono).
-INSTANTIATE_TEST_SUITE_P(
-    Formats, RealEncoderTest,
-    ::testing::Values(Expect{".wav", 44100, 2, 0.0001}, Expect{".aiff", 44100, 2, 0.0001},
-                      Expect{".au", 44100, 2, 0.0001}, Expect{".gsm", 8000, 1, 0.03, 2.0},
-                      Expect{".vox", 8000, 1, 0.001, 2.0, false}, Expect{".raw", 44100, 1, 0.0001, 1.0, false},
-                      Expect{".mp3", 44100, 2, 0.06}, Expect{".ogg", 44100, 1, 0.03},
-                      Expect{".flac", 44100, 1, 0.0001}, Expect{".aac", 44100, 2, 0.05},
-                      Expect{".m4a", 44100, 2, 0.05}, Expect{".amr", 8000, 1, 0.03, 2.0}),
-    [](const auto& info) { return std::string(info.param.extension + 1); });
+INSTANTIATE_TEST_SUITE_P(Formats, RealEncoderTest,
+                         ::testing::Values(Expect{".wav", 44100, 2, 0.0001},
+                                           Expect{".aiff", 44100, 2, 0.0001}, Expect{".au", 44100, 2, 0.0001},
+                                           Expect{".gsm", 8000, 1, 0.03, 2.0},
+                                           Expect{".vox", 8000, 1, 0.001, 2.0, false},
+                                           Expect{".raw", 44100, 1, 0.0001, 1.0, false},
+                                           Expect{".mp3", 44100, 2, 0.06}, Expect{".ogg", 44100, 1, 0.03},
+                                           Expect{".flac", 44100, 1, 0.0001}, Expect{".aac", 44100, 2, 0.05},
+                                           Expect{".m4a", 44100, 2, 0.05},
+                                           Expect{".amr", 8000, 1, 0.03, 2.0}),
+                         [](const auto& info) { return std::string(info.param.extension + 1); });
 
 // A playlist target: the MP3 beside it encoded by the real lame, and the
 // playlist naming it with the length of what was encoded.

@@ -45,7 +45,8 @@ bool SaveTo(SoundDocument& document, const std::string& target, DocumentHost& ho
             const SettingsStore& settings) {
     if (!CheckWorkingFolderSpace(host.Prompt(), SaveLowSpaceMessage(target))) return false;
     host.StopPlayback();
-    FunctionTask task("Saving file...", [&](ProgressTask& t) { return SaveDocument(t, document, target, settings); });
+    FunctionTask task("Saving file...",
+                      [&](ProgressTask& t) { return SaveDocument(t, document, target, settings); });
     if (RunTask(task, tasks) != kTaskDone) return false;
     CheckWorkingFolderSpace(host.Prompt(), SaveMaybeIncompleteMessage(target));
     document.fileName = target;
@@ -111,7 +112,8 @@ int32_t SaveDocument(ProgressTask& task, SoundDocument& document, const std::str
     return SaveAudio(task, source, target, &document.tags, options).result;
 }
 
-bool SaveCommand(SoundDocument& document, DocumentHost& host, TaskHost& tasks, const SettingsStore& settings) {
+bool SaveCommand(SoundDocument& document, DocumentHost& host, TaskHost& tasks,
+                 const SettingsStore& settings) {
     if (!HasFile(document)) return SaveAsCommand(document, host, tasks, settings);
     if (IsRealAudioExtension(ExtensionPart(document.fileName))) {
         if (host.Prompt().Ask(kCaption, kRealAudioQuestion, PromptIcon::Question, PromptButtons::YesNo) !=
@@ -122,7 +124,8 @@ bool SaveCommand(SoundDocument& document, DocumentHost& host, TaskHost& tasks, c
     return SaveTo(document, document.fileName, host, tasks, settings);
 }
 
-bool SaveAsCommand(SoundDocument& document, DocumentHost& host, TaskHost& tasks, const SettingsStore& settings) {
+bool SaveAsCommand(SoundDocument& document, DocumentHost& host, TaskHost& tasks,
+                   const SettingsStore& settings) {
     SaveFileDialog dialog;
     dialog.title = "Save Audio File As";
     dialog.filters = SaveAsFilters();
@@ -138,11 +141,12 @@ bool SaveAsCommand(SoundDocument& document, DocumentHost& host, TaskHost& tasks,
             target += "." + dialog.defaultExtension;
         const std::string extension = ExtensionPart(FileNamePart(target));
         settings.WriteString("Settings", "SaveAsDir", DirectoryPart(target));
-        settings.WriteString("Settings", "SaveAsFormat", extension.empty() ? std::string() : extension.substr(1));
+        settings.WriteString("Settings", "SaveAsFormat",
+                             extension.empty() ? std::string() : extension.substr(1));
 
         if (FileExists(target)) {
-            const PromptAnswer answer =
-                host.Prompt().Ask(kCaption, kReplaceQuestion, PromptIcon::Question, PromptButtons::YesNoCancel);
+            const PromptAnswer answer = host.Prompt().Ask(kCaption, kReplaceQuestion, PromptIcon::Question,
+                                                          PromptButtons::YesNoCancel);
             if (answer == PromptAnswer::No) continue;
             if (answer != PromptAnswer::Yes) return false;
         }

@@ -44,6 +44,7 @@ bool SaveCommand(SoundDocument& document, DocumentHost& host, TaskHost& tasks, c
 // real-audio question, the format's options, then the save. The document
 // takes the new name only when the save succeeded, so a failed Save As
 // leaves it bound to the file it came from.
-bool SaveAsCommand(SoundDocument& document, DocumentHost& host, TaskHost& tasks, const SettingsStore& settings);
+bool SaveAsCommand(SoundDocument& document, DocumentHost& host, TaskHost& tasks,
+                   const SettingsStore& settings);
 
 }  // namespace sonitor
