@@ -255,7 +255,14 @@ TEST(BatchCommandTest, FailureInTheMiddleAndInPlace) {
         const CliRun r = batch("batch -s half.snb --format au -o " + out + " " + cases[i].options + files);
         EXPECT_EQ(r.status, 1) << cases[i].options << "\n" << r.err;
         EXPECT_TRUE(Contains(r.err, "[2/3] bad.wav: failed")) << r.err;
-        EXPECT_EQ(Listing(batch.dir + "/" + out), cases[i].outputs) << cases[i].options;
+        std::set<std::string> listed = Listing(batch.dir + "/" + out);
+        // With two jobs a later file may finish before the failure is seen;
+        // its output is then complete and stays.
+        if (i == 1 && listed.count("c.au") == 1) {
+            EXPECT_EQ(batch.Bytes(out + "/c.au").substr(0, 4), ".snd");
+            listed.erase("c.au");
+        }
+        EXPECT_EQ(listed, cases[i].outputs) << cases[i].options;
         EXPECT_TRUE(batch.Bytes(out + "/a.au") == batch.Bytes("out0/a.au"));
         if (i == 3) {
             EXPECT_TRUE(batch.Bytes(out + "/c.au") == batch.Bytes("out2/c.au"));
