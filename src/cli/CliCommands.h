@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+namespace sonitor {
+class SettingsStore;
+}
+
 namespace sonitor::cli {
 
 // Exit statuses shared by every subcommand.
@@ -14,6 +18,10 @@ inline constexpr int kExitCancelled = 130;
 
 // The exit status for a task's result: 0 done, 130 cancelled, else 1.
 int ExitForTaskResult(int32_t result);
+// A copy of the user's settings in this process's private working folder,
+// file name `name`, for a command that sets values for itself (a play speed,
+// no automatic playback) without changing what the user keeps.
+SettingsStore PrivateSettingsCopy(const char* name);
 // "START:END" in whole milliseconds, 0 <= START < END.
 bool ParseMillisecondRange(const std::string& text, int64_t& start, int64_t& end);
 

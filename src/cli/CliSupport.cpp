@@ -3,11 +3,24 @@
 
 #include "cli/CliCommands.h"
 #include "document/ProgressTask.h"
+#include "foundation/FileUtil.h"
+#include "foundation/Paths.h"
+#include "foundation/SettingsStore.h"
+#include "foundation/WorkingFolder.h"
 
 namespace sonitor::cli {
 
 int ExitForTaskResult(int32_t result) {
     return result == kTaskDone ? kExitOk : result == kTaskCancelled ? kExitCancelled : kExitFailed;
+}
+
+SettingsStore PrivateSettingsCopy(const char* name) {
+    SettingsLocation location = SettingsStore::DefaultLocation();
+    const std::string copy = JoinPath(WorkingFolder(), name);
+    if (const std::optional<std::string> text = ReadWholeFile(location.userFile))
+        WriteFileAtomically(copy, *text);
+    location.userFile = copy;
+    return SettingsStore(location);
 }
 
 bool ParseMillisecondRange(const std::string& text, int64_t& start, int64_t& end) {

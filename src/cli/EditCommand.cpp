@@ -453,12 +453,7 @@ std::string ExtraOutputPath(const std::string& out, int n) {
 // stepping back for a pre-roll. The copy lives in the private working
 // folder, so nothing the user keeps is changed.
 SettingsStore PrivateSettings() {
-    SettingsLocation location = SettingsStore::DefaultLocation();
-    const std::string copy = JoinPath(WorkingFolder(), "edit-settings.ini");
-    if (const std::optional<std::string> text = ReadWholeFile(location.userFile))
-        WriteFileAtomically(copy, *text);
-    location.userFile = copy;
-    SettingsStore store(location);
+    SettingsStore store = PrivateSettingsCopy("edit-settings.ini");
     store.WriteBool("Settings", "AutoPlaybackAfterEffects", false);
     return store;
 }

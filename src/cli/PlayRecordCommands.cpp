@@ -96,18 +96,6 @@ bool ParseDouble(const std::string& text, double low, double high, double& value
     return end != text.c_str() && *end == '\0' && std::isfinite(value) && value >= low && value <= high;
 }
 
-// The user's settings with the values a command sets for itself: the copy
-// lives in the private working folder, so what the user keeps is left
-// alone.
-SettingsStore PrivateSettings(const char* name) {
-    SettingsLocation location = SettingsStore::DefaultLocation();
-    const std::string copy = JoinPath(WorkingFolder(), name);
-    if (const std::optional<std::string> text = ReadWholeFile(location.userFile))
-        WriteFileAtomically(copy, *text);
-    location.userFile = copy;
-    return SettingsStore(location);
-}
-
 // ---------------------------------------------------------------------------
 // The meter on stderr: one line redrawn in place on a terminal; otherwise a
 // line for every whole second passed and one at the end, so that logs stay
@@ -287,7 +275,7 @@ int RunPlay(const std::vector<std::string>& args) {
         return kExitUsage;
     }
 
-    const SettingsStore settings = PrivateSettings("play-settings.ini");
+    const SettingsStore settings = PrivateSettingsCopy("play-settings.ini");
     settings.WriteInt("Settings", "PlaySpeed", speed);
     settings.WriteBool("Settings", "PlayRepeat", loop);
     if (device) settings.WriteInt("Settings", "SoundOutDevice", static_cast<int>(*device));
