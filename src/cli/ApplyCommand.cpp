@@ -134,15 +134,8 @@ int RunApply(const std::vector<std::string>& args) {
     TerminalTaskHost tasks;
     HeadlessDocumentHost host;
     Ref<SoundDocument> document = MakeRef<SoundDocument>();
-    uint8_t interact = 1;  // a failure is told once, through the task
-    FunctionTask load("Loading " + FileNamePart(in),
-                      [&](ProgressTask& t) { return LoadAudioFile(t, *document, in, interact); });
-    const int32_t loaded = RunTask(load, tasks);
-    if (loaded != kTaskDone) {
-        if (loaded == kTaskFailed && interact)
-            std::fprintf(stderr, "sonitor-cli apply: cannot read \"%s\"\n", in.c_str());
-        return ExitForTaskResult(loaded);
-    }
+    const int32_t loaded = LoadDocument("apply", in, *document, tasks);
+    if (loaded != kTaskDone) return ExitForTaskResult(loaded);
 
     if (hasSelection) {
         const int32_t rate = static_cast<int32_t>(document->clip.SampleRate());

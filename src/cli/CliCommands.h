@@ -6,7 +6,9 @@
 
 namespace sonitor {
 class SettingsStore;
-}
+class SoundDocument;
+class TaskHost;
+}  // namespace sonitor
 
 namespace sonitor::cli {
 
@@ -22,6 +24,10 @@ int ExitForTaskResult(int32_t result);
 // file name `name`, for a command that sets values for itself (a play speed,
 // no automatic playback) without changing what the user keeps.
 SettingsStore PrivateSettingsCopy(const char* name);
+// Opens in into document through the load task under tasks; when it fails
+// without having said why, "sonitor-cli COMMAND: cannot read ..." goes to
+// stderr. Returns the task result.
+int32_t LoadDocument(const char* command, const std::string& in, SoundDocument& document, TaskHost& tasks);
 // "START:END" in whole milliseconds, 0 <= START < END.
 bool ParseMillisecondRange(const std::string& text, int64_t& start, int64_t& end);
 

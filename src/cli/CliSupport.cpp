@@ -1,8 +1,11 @@
 // Small helpers that every subcommand shares.
+#include <cstdio>
 #include <cstdlib>
 
 #include "cli/CliCommands.h"
 #include "document/ProgressTask.h"
+#include "document/SoundDocument.h"
+#include "formats/import/LoadAudioFile.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Paths.h"
 #include "foundation/SettingsStore.h"
@@ -21,6 +24,16 @@ SettingsStore PrivateSettingsCopy(const char* name) {
         WriteFileAtomically(copy, *text);
     location.userFile = copy;
     return SettingsStore(location);
+}
+
+int32_t LoadDocument(const char* command, const std::string& in, SoundDocument& document, TaskHost& tasks) {
+    uint8_t interact = 1;  // a failure is told once, through the task
+    FunctionTask load("Loading " + FileNamePart(in),
+                      [&](ProgressTask& t) { return LoadAudioFile(t, document, in, interact); });
+    const int32_t loaded = RunTask(load, tasks);
+    if (loaded == kTaskFailed && interact != 0)
+        std::fprintf(stderr, "sonitor-cli %s: cannot read \"%s\"\n", command, in.c_str());
+    return loaded;
 }
 
 bool ParseMillisecondRange(const std::string& text, int64_t& start, int64_t& end) {

@@ -31,8 +31,9 @@ constexpr int kChannels = 2;
 
 std::string TimeText(int64_t frames, int32_t rate) {
     const int64_t ms = frames * 1000 / rate;
-    return Format("%ld:%.2ld:%.2ld.%.3ld", static_cast<long>(ms / 3600000), static_cast<long>(ms / 60000 % 60),
-                  static_cast<long>(ms / 1000 % 60), static_cast<long>(ms % 1000));
+    return Format("%ld:%.2ld:%.2ld.%.3ld", static_cast<long>(ms / 3600000),
+                  static_cast<long>(ms / 60000 % 60), static_cast<long>(ms / 1000 % 60),
+                  static_cast<long>(ms % 1000));
 }
 
 // Two tones, 440 Hz left and 660 Hz right, at half of 16-bit full scale,
@@ -47,7 +48,8 @@ public:
             const int64_t f = int64_t{position_} + i;
             const bool inside = f >= 0 && f < length_;
             const double t = static_cast<double>(f) / SampleRate();
-            buffer[2 * i] = inside ? static_cast<int32_t>(std::lround(amplitude * std::sin(2 * M_PI * 440.0 * t))) : 0;
+            buffer[2 * i] =
+                inside ? static_cast<int32_t>(std::lround(amplitude * std::sin(2 * M_PI * 440.0 * t))) : 0;
             buffer[2 * i + 1] =
                 inside ? static_cast<int32_t>(std::lround(amplitude * std::sin(2 * M_PI * 660.0 * t))) : 0;
         }
@@ -99,7 +101,8 @@ std::vector<double> PeakDecibels(const AudioClip& clip, int32_t start, int32_t e
         pos += n;
     }
     std::vector<double> db;
-    for (int64_t p : peak) db.push_back(p > 0 ? 20.0 * std::log10(static_cast<double>(p) / kFullScale16) : -INFINITY);
+    for (int64_t p : peak)
+        db.push_back(p > 0 ? 20.0 * std::log10(static_cast<double>(p) / kFullScale16) : -INFINITY);
     return db;
 }
 
@@ -114,7 +117,8 @@ void PrintSegments(const SoundDocument& doc) {
     std::printf("  %-13s %10s  %-9s %11s  %s\n", "start", "frames", "file", "first frame", "gain");
     int64_t start = 0;
     for (const ClipSegment& s : doc.clip.Segments()) {
-        const std::string file = s.IsSilence() ? "(silence)" : Format("%u.aud", static_cast<unsigned>(s.fileId));
+        const std::string file =
+            s.IsSilence() ? "(silence)" : Format("%u.aud", static_cast<unsigned>(s.fileId));
         std::printf("  %-13s %10d  %-9s %11d  %.3f\n", TimeText(start, kRate).c_str(), s.frames, file.c_str(),
                     s.firstFrame, static_cast<double>(s.gain) / kUnityGain);
         start += s.frames;
@@ -218,8 +222,8 @@ int RunDemo(const std::vector<std::string>& args) {
 
     const auto inside = PeakDecibels(doc->clip, gainStart, gainEnd);
     const auto outside = PeakDecibels(doc->clip, 0, gainStart);
-    std::printf("Peak outside the amplified range: %.1f dB / %.1f dB; inside: %.1f dB / %.1f dB\n", outside[0],
-                outside[1], inside[0], inside[1]);
+    std::printf("Peak outside the amplified range: %.1f dB / %.1f dB; inside: %.1f dB / %.1f dB\n",
+                outside[0], outside[1], inside[0], inside[1]);
 
     PrintSegments(*doc);
     PrintWorkingFiles();

@@ -282,11 +282,7 @@ int RunPlay(const std::vector<std::string>& args) {
 
     TerminalTaskHost tasks;
     Ref<SoundDocument> document = MakeRef<SoundDocument>();
-    FunctionTask load("Loading " + FileNamePart(file), [&](ProgressTask& t) {
-        uint8_t interact = 1;
-        return LoadAudioFile(t, *document, file, interact);
-    });
-    const int32_t loaded = RunTask(load, tasks);
+    const int32_t loaded = LoadDocument("play", file, *document, tasks);
     if (loaded == kTaskCancelled || tasks.Interrupted()) return kExitCancelled;
     if (loaded != kTaskDone) return kExitFailed;
 

@@ -77,15 +77,8 @@ int RunSpectrogram(const std::vector<std::string>& args) {
 
     TerminalTaskHost tasks;
     Ref<SoundDocument> document = MakeRef<SoundDocument>();
-    uint8_t interact = 1;  // a failure is told once, through the task
-    FunctionTask load("Loading " + FileNamePart(in),
-                      [&](ProgressTask& t) { return LoadAudioFile(t, *document, in, interact); });
-    const int32_t loaded = RunTask(load, tasks);
-    if (loaded != kTaskDone) {
-        if (loaded == kTaskFailed && interact)
-            std::fprintf(stderr, "sonitor-cli spectrogram: cannot read \"%s\"\n", in.c_str());
-        return ExitForTaskResult(loaded);
-    }
+    const int32_t loaded = LoadDocument("spectrogram", in, *document, tasks);
+    if (loaded != kTaskDone) return ExitForTaskResult(loaded);
 
     const AudioClip& clip = document->clip;
     const auto rate = static_cast<int32_t>(clip.SampleRate());

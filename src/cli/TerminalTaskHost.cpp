@@ -91,7 +91,9 @@ void TerminalTaskHost::ShowTaskError(ProgressTask&, const std::string& text) {
     Draw(true);
 }
 
-void TerminalTaskHost::ClearLine() { std::fputs("\r\033[K", stderr); }
+void TerminalTaskHost::ClearLine() {
+    std::fputs("\r\033[K", stderr);
+}
 
 void TerminalTaskHost::Draw(bool force) {
     if (!terminal_) return;
