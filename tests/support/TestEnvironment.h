@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace sonitor::test {
@@ -14,5 +15,9 @@ std::string MakeTempFolder(const std::string& hint = "tmp");
 // Runs a command line through /bin/sh and returns its exit status, or
 // 128 + the signal number; for tests that drive our programs or peers.
 int RunShell(const std::string& commandLine);
+
+// Runs body in a fresh private root (see PrivateRoot.cpp) and removes the
+// root afterwards; returns body's result. The main() of every test program.
+int RunInPrivateRoot(const std::function<int()>& body);
 
 }  // namespace sonitor::test

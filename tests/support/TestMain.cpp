@@ -1,50 +1,9 @@
-// main() of every test program: before any test runs, the process gets a
-// private root folder with its own user and machine settings hives, data
-// folders and working folder, and the null audio backend, so tests run in
-// parallel without touching each other or the user's files.
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
+// main() of every core test program: the tests run in a private root.
 #include <gtest/gtest.h>
 
 #include "support/TestEnvironment.h"
-#include "foundation/FileUtil.h"
-#include "foundation/WorkingFolder.h"
-
-namespace sonitor::test {
-void SetPrivateRoot(const std::string& root);
-}
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/sonitor-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        return 2;
-    }
-    const std::string root = pattern;
-    sonitor::test::SetPrivateRoot(root);
-
-    const auto set = [](const char* name, const std::string& value) { setenv(name, value.c_str(), 1); };
-    set("HOME", root + "/home");
-    set("XDG_CONFIG_HOME", root + "/config");
-    set("XDG_DATA_HOME", root + "/data");
-    set("XDG_RUNTIME_DIR", root + "/run");
-    set("SONITOR_CONFIG_HOME", root + "/config/Orvelsoft/Sonitor");
-    set("SONITOR_MACHINE_CONFIG", root + "/machine");
-    set("SONITOR_SHARED_DATA", root + "/shared");
-    set("SONITOR_AUDIO", "null");
-    sonitor::MakeFolders(root + "/home", 0700);
-    sonitor::MakeFolders(root + "/run", 0700);
-
-    int result;
-    {
-        sonitor::WorkingFolderSession session(sonitor::WorkingFolderMode::Private);
-        result = RUN_ALL_TESTS();
-    }
-    if (std::getenv("SONITOR_KEEP_TEST_ROOT") == nullptr) sonitor::RemoveFolderTreeFully(root.c_str());
-    return result;
+    return sonitor::test::RunInPrivateRoot([] { return RUN_ALL_TESTS(); });
 }
