@@ -23,8 +23,21 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	$(BUILD)/bin/sonitor-cli demo
+# Starts the editor on a sound the project makes itself. Without a display
+# the command-line demo runs instead.
+DEMO_SOUND = $(BUILD)/demo/welcome.wav
+
+$(DEMO_SOUND): scripts/make-demo-sound | build
+	@mkdir -p $(dir $@)
+	@scripts/make-demo-sound $(BUILD) $@
+
+run: build $(DEMO_SOUND)
+	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then \
+	    $(BUILD)/bin/sonitor $(DEMO_SOUND); \
+	else \
+	    echo "run: no display; running the command-line demo instead (the editor needs X11 or Wayland)"; \
+	    $(BUILD)/bin/sonitor-cli demo; \
+	fi
 
 test: build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure

@@ -47,7 +47,10 @@ public:
     WavePicture(const WavePicture&) = delete;
     WavePicture& operator=(const WavePicture&) = delete;
 
-    void SetColumnsReady(ColumnsReady callback) { columnsReady_ = std::move(callback); }
+    // Replacing a callback waits for a call of the old one in progress, so
+    // an owner that clears it before going away is never called afterwards.
+    // The callbacks must not wait for the user-interface thread.
+    void SetColumnsReady(ColumnsReady callback);
 
     // Stops the worker (up to 5000 ms), takes rate and channels and a copy of
     // the document's clip with a reader over it, forgets the computed span
@@ -58,8 +61,8 @@ public:
     bool Attached() const { return attached_; }
 
     // Client size in pixels: width in columns = clientWidth - 2 limited to
-    // 1..2048, height = clientHeight - 1; recomputes the mapping and asks for
-    // every column again.
+    // 1..2048, height = clientHeight - 1 (at least 1); recomputes the mapping
+    // and asks for every column again.
     void Resize(int clientWidth, int clientHeight);
     int Width() const { return width_; }
     int Height() const { return height_; }
@@ -94,25 +97,58 @@ public:
     enum DragScroll : int16_t { kNoDragScroll = 0, kPastRight = 4, kPastLeft = 6 };
     void SetDragScroll(DragScroll mode) { dragScroll_.store(mode); }
     using DragEdgeMoved = std::function<void(DragScroll mode, int32_t frame)>;
-    void SetDragEdgeMoved(DragEdgeMoved callback) { dragEdgeMoved_ = std::move(callback); }
+    void SetDragEdgeMoved(DragEdgeMoved callback);
 
     // Waits (pumping nothing) until the worker has computed the current
     // request or timeoutMs passed; true when idle. For tests and benchmarks.
     bool WaitIdle(int timeoutMs) const;
 
     // The column computations on their own, for tests and benchmarks: fill
-    // upper/lower for columns c0..c1 of the current mapping.
+    // upper/lower for columns c0..c1 of the current mapping. Only while the
+    // worker is idle (or not running): they use its reader.
     void ComputeFromPeaks(int c0, int c1);
     void ComputeFromSamples(int c0, int c1);
 
 private:
     class Worker;
     friend class Worker;
+
+    // A view mapping, copied out of the cache lock so that the worker
+    // computes against one consistent picture while the window resizes.
+    struct Mapping {
+        int32_t start = 0;
+        int32_t span = 0;
+        double zoom = 0.0;
+        int64_t offset = 0;
+        int width = 1;
+
+        int64_t FrameAt(int x) const;  // unclamped FrameAtColumn
+        int64_t RawPixel(int64_t frame) const { return static_cast<int64_t>(frame * zoom) - offset; }
+    };
+    // What applying a request asks of the worker.
+    struct Work {
+        int c0 = 0;
+        int c1 = -1;  // c0 > c1: nothing to compute
+        int shift = 0;
+        Mapping mapping;
+        DragScroll edge = kNoDragScroll;  // the drag edge to report, if any
+        int32_t edgeFrame = 0;
+    };
+
     void WorkerLoop(const WorkerThread& thread);
-    // Applies a request under the cache lock; returns the columns to compute
-    // (c0 > c1 when none) and the shift applied.
-    void ApplyRequest(int32_t start, int32_t span, int& c0, int& c1, int& shift);
-    void RecomputeMapping();
+    // Applies a request under the cache lock: `everything` after a reset or
+    // a new attachment, else a span change or a pure scroll.
+    Work ApplyRequest(int32_t start, int32_t span, bool everything);
+    void RecomputeMapping();  // under cacheLock_
+    Mapping CurrentMapping() const;
+    void StopWorker();
+    // Computes columns c0..c1 of `mapping` and stores them; false when a stop
+    // request cut the work short (what was done is stored).
+    bool ComputeColumns(bool fromPeaks, const Mapping& mapping, int c0, int c1, const WorkerThread* thread);
+    int ComputePeakColumns(const Mapping& mapping, int c0, int c1, uint8_t* upper, uint8_t* lower,
+                           const WorkerThread* thread) const;
+    int ComputeSampleColumns(const Mapping& mapping, int c0, int c1, uint8_t* upper, uint8_t* lower,
+                             const WorkerThread* thread);
 
     mutable std::mutex cacheLock_;
     mutable std::mutex requestLock_;
@@ -144,8 +180,10 @@ private:
     bool attached_ = false;
 
     std::atomic<int16_t> dragScroll_{kNoDragScroll};
+    std::mutex callbackLock_;
     ColumnsReady columnsReady_;
     DragEdgeMoved dragEdgeMoved_;
+    std::vector<int32_t> sampleBuffer_;  // the worker's read buffer
     std::unique_ptr<WorkerThread> worker_;
 };
 
@@ -165,22 +203,23 @@ WaveViewRange ZoomInView(WaveViewRange view, int32_t cursor, int32_t length);
 // trunc(start - span * 0.25), not below 0; then clamped.
 WaveViewRange ZoomOutView(WaveViewRange view, int32_t length);
 // The main window's view after a change of the document: the end limited to
-// the length, a start beyond the length becomes 0, an empty document shows
-// [0, rate].
+// the length, a start at or beyond the length becomes 0, an empty document
+// shows [0, rate], and a view left empty shows the whole document.
 WaveViewRange RelayoutView(WaveViewRange view, int32_t length, int32_t sampleRate);
 // Keeps the cursor in view: after the end, the view ends at f with its span;
 // before the start, it starts at f.
 WaveViewRange FollowCursor(WaveViewRange view, int32_t frame);
-// Scroll bar (range 0..200): the thumb for a cursor, f * 201 / length (0 for
-// an empty document); the frame for a dragged thumb, trunc(length * p *
-// 0.005); line/page steps move two seconds.
+// Scroll bar (range 0..200): the thumb for a cursor, f * 201 / length limited
+// to 0..200 (0 for an empty document); the frame for a dragged thumb,
+// trunc(length * p * 0.005) limited to 0..length; line/page steps move two
+// seconds.
 int ScrollThumbForFrame(int32_t frame, int32_t length);
 int32_t FrameForScrollThumb(int position, int32_t length);
 
 // "Current Time" text: "%ld:%.2ld:%.2ld.%.2ld" rounded to the nearest
 // hundredth from milliseconds; a negative time gets a leading "-".
 std::string FormatStatusTime(int64_t milliseconds);
-// "%ld:%.2ld:%.2ld.%.3ld", not rounded.
+// "%ld:%.2ld:%.2ld.%.3ld", not rounded; a negative time gets a leading "-".
 std::string FormatStatusTimeMs(int64_t milliseconds);
 
 // ---- The mouse of a wave window, without the window: pivot, the grabbed
@@ -189,8 +228,14 @@ std::string FormatStatusTimeMs(int64_t milliseconds);
 class WaveMouseTracker {
 public:
     // Notification codes to the owner.
-    enum Code { kReleased = 2, kPastRight = 4, kBackFromRight = 5, kPastLeft = 6, kBackFromLeft = 7,
-                kSelectionChanged = 8 };
+    enum Code {
+        kReleased = 2,
+        kPastRight = 4,
+        kBackFromRight = 5,
+        kPastLeft = 6,
+        kBackFromLeft = 7,
+        kSelectionChanged = 8
+    };
 
     struct State {
         int32_t selectionStart = 0;
@@ -200,7 +245,9 @@ public:
         int draggedBookmark = -1;
     };
 
-    // Within 6 frames of an edge counts as near it.
+    // Within 6 frames of an edge of a selection counts as near it. Without a
+    // selection there is no edge to grab: a click next to the cursor places
+    // it anew.
     static constexpr int32_t kEdgeFrames = 6;
 
     State& Current() { return state_; }

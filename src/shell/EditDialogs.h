@@ -22,20 +22,25 @@ class UserPrompt;
 // "SelectSpecifiedTime", "NewFile"/"SetDefaults") and controls carry a
 // "ctrlId" property, so tests find them.
 
-bool AskRepeatLoop(QWidget* parent, const SettingsStore& settings, UserPrompt& prompt, RepeatSettings& values);
-bool AskInsertSilence(QWidget* parent, const SettingsStore& settings, UserPrompt& prompt, SilenceSettings& values);
+bool AskRepeatLoop(QWidget* parent, const SettingsStore& settings, UserPrompt& prompt,
+                   RepeatSettings& values);
+bool AskInsertSilence(QWidget* parent, const SettingsStore& settings, UserPrompt& prompt,
+                      SilenceSettings& values);
 // title: "Paste Mix" or "Mix File". The pan slider is enabled only for a
 // stereo document; without a selection the overflow choices are disabled
-// and "Increase se&lection" is chosen.
+// and "Increase se&lection" is chosen (returned in `values`; the stored
+// choice is left as it was, the user having made none).
 bool AskMix(QWidget* parent, const std::string& title, bool stereo, bool hasSelection,
             const SettingsStore& settings, UserPrompt& prompt, MixSettings& values);
-bool AskAutoSplit(QWidget* parent, const SettingsStore& settings, UserPrompt& prompt, AutoSplitSettings& values);
+bool AskAutoSplit(QWidget* parent, const SettingsStore& settings, UserPrompt& prompt,
+                  AutoSplitSettings& values);
 // title "New File" (selected format) or "Set Defaults" (the defaults).
 bool AskNewFile(QWidget* parent, const std::string& title, const SettingsStore& settings, UserPrompt& prompt,
                 NewFileSettings& values);
 // Select Specified Time: the selection follows the two fields while they
 // are edited (through the host, so the window redraws); "Pre&view" calls
 // preview. Cancel puts the selection back as it was.
-bool AskSelectTime(QWidget* parent, SoundDocument& document, DocumentHost& host, std::function<void()> preview);
+bool AskSelectTime(QWidget* parent, SoundDocument& document, DocumentHost& host,
+                   std::function<void()> preview);
 
 }  // namespace sonitor

@@ -31,7 +31,8 @@ public:
 };
 
 // QFileDialog, with the filters as "Description (patterns)" and the default
-// extension added to a bare name.
+// extension added to a bare name (in a save dialog, once the user picks a
+// type from the list, that type's extension).
 class QtFileChooser final : public FileChooser {
 public:
     std::vector<std::string> ChooseOpenFiles(QWidget* parent, const OpenFileDialog& dialog) override;
@@ -42,7 +43,9 @@ public:
 const std::vector<FileDialogFilter>& OpenAudioFilters();
 // A Qt name filter for one entry: "Wave (*.wav) (*.wav)" style text is
 // avoided: the description is kept and the patterns added only when the
-// description does not already show them.
+// description does not already show them. Qt reads blank-separated patterns
+// from the last parentheses, so a shown list "(*.aif, *.aiff)" becomes
+// "(*.aif *.aiff)"; "*.*" becomes "*" (every file, with a dot or not).
 std::string QtNameFilter(const FileDialogFilter& filter);
 
 }  // namespace sonitor

@@ -22,6 +22,14 @@ std::vector<uint8_t> EncodeHandoffRecord(const std::vector<std::string>& argumen
 // count above 128 is limited to 128, a negative one reads as 0.
 std::optional<std::vector<std::string>> DecodeHandoffRecord(const uint8_t* bytes, size_t size);
 
+// The arguments with every relative file path (a file argument, or the path
+// after "-saveas", "-list" or "-batch") made absolute against folder, so
+// that the running instance, whose current folder is its own, opens the
+// files the user meant. Index 0 and the two numbers after "-window" stay
+// as they are, as does anything beginning with '-'.
+std::vector<std::string> AbsoluteFileArguments(const std::vector<std::string>& arguments,
+                                               const std::string& folder);
+
 // A "-list" file: bytes read one at a time; a line ends at CR or LF, and one
 // following byte is consumed too when it is the other of the two (CR LF and
 // LF CR end one line, CR CR and LF LF two); at most 259 characters of a line

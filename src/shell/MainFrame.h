@@ -63,6 +63,10 @@ public:
     // A task, a modal prompt or a modal dialog is running.
     bool Busy() const;
     int SplashCount() const { return splashes_; }
+    // Command lines handed over while the frame was busy, not yet run.
+    size_t QueuedCommandLines() const;
+    // "-batch" scripts waiting for the batch converter (not built yet).
+    const std::vector<std::string>& PendingBatchScripts() const;
     // The text of a status field (106..109, 130) or of the status panel's
     // two texts (1 = format, 2 = free space), for tests.
     QString StatusText(int id) const;

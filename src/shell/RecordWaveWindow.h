@@ -24,6 +24,8 @@ public:
     void SetView(int32_t start, int32_t span);
     void SetCursor(int32_t frame);
     int32_t Cursor() const;
+    int32_t SampleRate() const { return sampleRate_; }
+    int Channels() const { return channels_; }
     // For tests: waits until the requested view is computed.
     bool WaitIdle(int timeoutMs) const;
     // The byte of column x (for tests).
@@ -40,6 +42,8 @@ protected:
 private:
     class Impl;
     std::unique_ptr<Impl> impl_;
+    int32_t sampleRate_ = 44100;
+    int channels_ = 1;
 };
 
 }  // namespace sonitor

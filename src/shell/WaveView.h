@@ -2,22 +2,27 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <vector>
 
 #include "document/WavePicture.h"
+#include "shell/WaveWindow.h"
 
+class QHBoxLayout;
 class QScrollBar;
 class QToolButton;
 
 namespace sonitor {
 
 class SoundDocument;
-class WaveWindow;
 
 // A document window's wave pane: the overview strip (control 80) over the
 // zoomable main window (81), the scroll bar (82, range 0..200) and the zoom
 // and display-mode buttons (83..89, 91). It keeps the document's selection
 // and cursor in step with the mouse and tells its owner (the main frame)
 // what happened; playback decisions stay with the owner.
+//
+// The display mode, the vertical-zoom flag and the bookmark list belong to
+// the document but are kept here, one set per document window.
 class WaveView : public QWidget {
     Q_OBJECT
 public:
@@ -27,6 +32,7 @@ public:
     SoundDocument& Document() { return document_; }
     WaveWindow& Overview() { return *overview_; }
     WaveWindow& Main() { return *main_; }
+    QScrollBar& ScrollBar() { return *scroll_; }
 
     // After every change of the document: lengths, attach again, views,
     // bookmarks, selection edges.
@@ -38,15 +44,22 @@ public:
     void ZoomFull();
     void ToggleVerticalZoom();
     void SetDisplayMode(int32_t mode);
+    int32_t DisplayMode() const { return mode_; }
+    bool VerticalZoom() const { return verticalZoom_; }
     // Placing the cursor: the document's cursor, the scroll thumb, both
     // cursor bands (25 ms on the main window while scrubbing) and the view
     // following it. Status text is the owner's business.
     void PlaceCursor(int32_t frame, bool scrubbing);
     // The play cursor while playing: the cursor band moves, the document's
-    // cursor does not.
+    // cursor does not; without a selection the view keeps it in sight.
     void ShowPlayPosition(int32_t frame);
     WaveViewRange View() const;
+    // Limits the view to the document, stores it there and shows it.
     void SetView(WaveViewRange view);
+
+    // The document's bookmarks as the windows draw them; call Relayout (or
+    // SetBookmarks on the windows) after changing the list.
+    std::vector<WaveBookmark>& Bookmarks() { return bookmarks_; }
 
 signals:
     // Code 2 from either window: the document already holds the new
@@ -66,6 +79,10 @@ private:
     void OnWindowNotification(WaveWindow* window, int code);
     void OnScrollAction(int action);
     void UpdateModeButtons();
+    // The selection a window holds, limited to the document, into the
+    // document and the other window.
+    void TakeSelection(WaveWindow* from);
+    QToolButton* AddButton(int controlId, const QString& text, const QString& tooltip);
 
     SoundDocument& document_;
     WaveWindow* overview_ = nullptr;
@@ -73,6 +90,10 @@ private:
     QScrollBar* scroll_ = nullptr;
     QToolButton* modeButtons_[3] = {};
     QToolButton* verticalButton_ = nullptr;
+    QHBoxLayout* buttonBar_ = nullptr;
+    int32_t mode_ = WavePicture::kCombined;
+    bool verticalZoom_ = false;
+    std::vector<WaveBookmark> bookmarks_;
 };
 
 }  // namespace sonitor
