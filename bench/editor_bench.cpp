@@ -109,8 +109,9 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     std::printf("frames %d, %d columns\n", document->Length(), main.Picture().Width());
     std::printf("open until painted: %.1f ms\n", openMs);
-    std::printf("full-width recompute from overview files: median %.2f ms; paint from cache: median %.2f ms\n",
-                Median(recompute), Median(paint));
+    std::printf(
+        "full-width recompute from overview files: median %.2f ms; paint from cache: median %.2f ms\n",
+        Median(recompute), Median(paint));
     std::printf("peak resident memory: %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
     return 0;
 }

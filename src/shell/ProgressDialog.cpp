@@ -116,13 +116,17 @@ bool QtTaskHost::OpenProgress(ProgressTask& task) {
 }
 
 void QtTaskHost::CloseProgress(ProgressTask&) {
-    if (owner_ != nullptr) {
-        owner_->setEnabled(true);
-        owner_->activateWindow();
-    }
+    // The dialog goes first: activating the owner while the dialog still
+    // exists leaves the activation with the dialog, and the frame's key
+    // shortcuts would stop working after every task.
     dialog_.reset();
     retired_.reset();
     running_ = nullptr;
+    if (owner_ != nullptr) {
+        owner_->setEnabled(true);
+        owner_->activateWindow();
+        owner_->setFocus();
+    }
 }
 
 void QtTaskHost::SetProgressText(ProgressTask&, int line, const std::string& text) {

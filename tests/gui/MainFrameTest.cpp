@@ -124,10 +124,10 @@ protected:
         QApplication::setActiveWindow(&frame);
         ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
     }
-    // A key as the user presses it: to the active frame (a progress dialog
-    // that came and went may have taken the activation with it).
+    // A key as the user presses it: the frame must be active again after
+    // whatever ran before (a progress dialog must hand the activation back).
     static void Key(MainFrame& frame, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        Activate(frame);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
         QTest::keyClick(&frame, key, modifiers);
     }
 

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/TestEnvironment.h"
 #include "foundation/FileUtil.h"
 #include "foundation/WorkingFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace sonitor::test {
 

@@ -1,7 +1,7 @@
 #include "TestEnvironment.h"
 
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <sys/wait.h>
@@ -19,9 +19,13 @@ std::string& RootStorage() {
 }
 }  // namespace
 
-void SetPrivateRoot(const std::string& root) { RootStorage() = root; }
+void SetPrivateRoot(const std::string& root) {
+    RootStorage() = root;
+}
 
-const std::string& PrivateRoot() { return RootStorage(); }
+const std::string& PrivateRoot() {
+    return RootStorage();
+}
 
 std::string MakeTempFolder(const std::string& hint) {
     std::string pattern = PrivateRoot() + "/" + hint + "-XXXXXX";
