@@ -65,6 +65,8 @@ bench: build
 	bench/run-speed $(BUILD)
 	bench/run-batch $(BUILD)
 	$(BUILD)/bin/player_bench
+	$(BUILD)/bin/wave_bench
+	bench/run-editor $(BUILD)
 
 # Fuzzes every parser for FUZZ_SECONDS each with libFuzzer (clang), starting
 # from the committed corpora; new inputs go to $(FUZZ_BUILD)/corpus-*.
