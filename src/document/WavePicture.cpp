@@ -165,6 +165,23 @@ void WavePicture::Attach(const SoundDocument& document, int32_t mode, bool verti
     channels_ = std::max(1, int{clip_.Channels()});
     mode_ = mode == kLeftUpRightDown || mode == kDual ? mode : kCombined;
     verticalZoom_ = verticalZoom;
+    kind_ = ColumnKind::kExcursions;
+    StartAttached();
+}
+
+void WavePicture::Attach(Ref<AudioSource> reader, int32_t sampleRate, int channels) {
+    StopWorker();
+    clip_ = AudioClip();
+    reader_ = std::move(reader);
+    sampleRate_ = sampleRate > 0 ? sampleRate : 44100;
+    channels_ = std::max(channels, 1);
+    mode_ = kCombined;
+    verticalZoom_ = false;
+    kind_ = ColumnKind::kMagnitude;
+    StartAttached();
+}
+
+void WavePicture::StartAttached() {
     {
         std::lock_guard<std::mutex> lock(requestLock_);
         requestedStart_ = 0;
@@ -176,6 +193,7 @@ void WavePicture::Attach(const SoundDocument& document, int32_t mode, bool verti
         std::lock_guard<std::mutex> lock(cacheLock_);
         viewStart_ = 0;
         viewSpan_ = 0;
+        length_ = reader_ ? reader_->Length() : 0;
         RecomputeMapping();
         upper_.fill(0);
         lower_.fill(0);
@@ -190,6 +208,8 @@ void WavePicture::Detach() {
     reader_.Reset();
     clip_ = AudioClip();
     attached_ = false;
+    std::lock_guard<std::mutex> lock(cacheLock_);
+    length_ = 0;
 }
 
 void WavePicture::Resize(int clientWidth, int clientHeight) {
@@ -223,7 +243,12 @@ void WavePicture::RecomputeMapping() {
 }
 
 WavePicture::Mapping WavePicture::CurrentMapping() const {
-    return Mapping{viewStart_, viewSpan_, zoom_, offset_, width_};
+    return Mapping{viewStart_, viewSpan_, zoom_, offset_, width_, length_};
+}
+
+int32_t WavePicture::Length() const {
+    std::lock_guard<std::mutex> lock(cacheLock_);
+    return ClampFrame(length_);
 }
 
 double WavePicture::Zoom() const {
@@ -270,10 +295,14 @@ void WavePicture::WorkerLoop(const WorkerThread& thread) {
     bool computed = false;
     int32_t doneStart = 0;
     int32_t doneSpan = 0;
+    int64_t doneLength = 0;
     while (!thread.StopRequested()) {
         int32_t start = 0;
         int32_t span = 0;
         bool idle = false;
+        // A source that is still being written grows between passes: a
+        // request for the same view looks again when it did.
+        const int64_t length = reader_ ? reader_->Length() : 0;
         {
             std::lock_guard<std::mutex> lock(requestLock_);
             start = requestedStart_;
@@ -284,7 +313,7 @@ void WavePicture::WorkerLoop(const WorkerThread& thread) {
             }
             // Reset and idle are decided under the request lock, so a request
             // made meanwhile always sets the event again after this.
-            if (computed && start == doneStart && span == doneSpan) {
+            if (computed && start == doneStart && span == doneSpan && length == doneLength) {
                 wake_.Reset();
                 idle_.Set();
                 idle = true;
@@ -295,13 +324,14 @@ void WavePicture::WorkerLoop(const WorkerThread& thread) {
             continue;
         }
 
-        const Work work = ApplyRequest(start, span, !computed);
+        const Work work = ApplyRequest(start, span, length, !computed);
         if (work.edge != kNoDragScroll) {
             std::lock_guard<std::mutex> lock(callbackLock_);
             if (dragEdgeMoved_) dragEdgeMoved_(work.edge, work.edgeFrame);
         }
         if (work.c0 <= work.c1) {
-            const bool fromPeaks = int64_t{span} > int64_t{work.mapping.width} * kFramesPerPeak;
+            const bool fromPeaks = kind_ == ColumnKind::kExcursions &&
+                                   int64_t{span} > int64_t{work.mapping.width} * kFramesPerPeak;
             if (!ComputeColumns(fromPeaks, work.mapping, work.c0, work.c1, &thread)) return;
             std::lock_guard<std::mutex> lock(callbackLock_);
             if (columnsReady_) columnsReady_(work.c0, work.c1, work.shift);
@@ -309,11 +339,14 @@ void WavePicture::WorkerLoop(const WorkerThread& thread) {
         computed = true;
         doneStart = start;
         doneSpan = span;
+        doneLength = length;
     }
 }
 
-WavePicture::Work WavePicture::ApplyRequest(int32_t start, int32_t span, bool everything) {
+WavePicture::Work WavePicture::ApplyRequest(int32_t start, int32_t span, int64_t length, bool everything) {
     std::lock_guard<std::mutex> lock(cacheLock_);
+    const int64_t lengthBefore = length_;
+    length_ = length;
     Work work;
     if (everything || span != viewSpan_) {
         viewStart_ = start;
@@ -353,6 +386,15 @@ WavePicture::Work WavePicture::ApplyRequest(int32_t start, int32_t span, bool ev
             work.c0 = 0;
             work.c1 = width_;
         }
+        if (length != lengthBefore) {
+            // The kept columns from the nearer of the two ends on (and the
+            // one before, for rounding) were computed for the other length.
+            const int64_t end =
+                std::clamp<int64_t>(CurrentMapping().RawPixel(std::min(length, lengthBefore)) - 1, 0, width_);
+            work.c0 =
+                work.c0 <= work.c1 ? std::min<int>(work.c0, static_cast<int>(end)) : static_cast<int>(end);
+            work.c1 = width_;
+        }
     }
     const int last = std::min(width_, kMaxColumns);
     work.c0 = std::clamp(work.c0, 0, last);
@@ -386,9 +428,9 @@ bool WavePicture::ComputeColumns(bool fromPeaks, const Mapping& mapping, int c0,
     std::array<uint8_t, kMaxColumns + 2> lower{};
     const int wanted = c1 - c0 + 1;
     int done = wanted;
-    // An empty view or document draws nothing; z would be 0 or the clip
-    // has nothing to read.
-    if (mapping.span >= 1 && mapping.zoom > 0.0 && clip_.Length() > 0) {
+    // An empty view or document draws nothing; z would be 0 or there is
+    // nothing to read.
+    if (mapping.span >= 1 && mapping.zoom > 0.0 && mapping.length > 0) {
         done = fromPeaks ? ComputePeakColumns(mapping, c0, c1, upper.data(), lower.data(), thread)
                          : ComputeSampleColumns(mapping, c0, c1, upper.data(), lower.data(), thread);
     }
@@ -454,9 +496,12 @@ int WavePicture::ComputeSampleColumns(const Mapping& mapping, int c0, int c1, ui
     if (!reader_) return c1 - c0 + 1;
     AudioSource& reader = *reader_;
     const int channels = reader.Channels();
-    const int32_t mode = channels == 2 ? mode_ : kCombined;
-    const int shift = verticalZoom_ ? 8 : 11;
-    const int64_t length = clip_.Length();
+    const bool magnitude = kind_ == ColumnKind::kMagnitude;
+    // The magnitude over all channels is the larger of the combined fold's
+    // two sides.
+    const int32_t mode = channels == 2 && !magnitude ? mode_ : kCombined;
+    const int shift = magnitude ? kMagnitudeShift : verticalZoom_ ? 8 : 11;
+    const int64_t length = mapping.length;
     // Zoomed in past one frame per column, a column whose range is empty
     // shows the frame it lies on instead of a gap.
     const auto columnEnd = [&](int x, int64_t a) { return std::max(mapping.FrameAt(x + 1), a + 1); };
@@ -502,7 +547,10 @@ int WavePicture::ComputeSampleColumns(const Mapping& mapping, int c0, int c1, ui
             }
             f += k;
         }
-        if (mode == kCombined) {
+        if (magnitude) {
+            upper[x - c0] = CapByte(std::max(int64_t{hi[0]}, -int64_t{lo[0]}) >> shift);
+            lower[x - c0] = upper[x - c0];
+        } else if (mode == kCombined) {
             upper[x - c0] = CapByte(int64_t{hi[0]} >> shift);
             lower[x - c0] = CapByte(-int64_t{lo[0]} >> shift);
         } else {

@@ -25,6 +25,10 @@ class SoundDocument;
 // only this cache, never the disk. Qt-free so that the mapping, the column
 // arithmetic and the scroll reuse are tested without a display.
 //
+// A plain source (a recording being made) can be attached instead of a
+// document: it has no overview files, so its columns always come from the
+// samples, and each column keeps one byte, the largest magnitude.
+//
 // Threads: every public call except the callbacks comes from the
 // user-interface thread. The callbacks run on the worker thread; the window
 // turns them into repaints of its own thread.
@@ -36,6 +40,12 @@ public:
 
     // Display modes of a two-channel document (a mono one always shows 0).
     enum Mode : int32_t { kCombined = 0, kLeftUpRightDown = 1, kDual = 2 };
+
+    // What a column's bytes hold. Excursions: the upper and lower bytes of
+    // the display mode. Magnitude: the largest magnitude over all channels
+    // >> 10, capped at 255, in both rows (a symmetric bar).
+    enum class ColumnKind { kExcursions, kMagnitude };
+    static constexpr int kMagnitudeShift = 10;
 
     // Called by the worker after columns c0..c1 were computed (inclusive);
     // `scrolled` is the pixel shift it applied to the cached picture first
@@ -56,6 +66,12 @@ public:
     // the document's clip with a reader over it, forgets the computed span
     // and starts the worker at the lowest priority.
     void Attach(const SoundDocument& document, int32_t mode, bool verticalZoom);
+    // The same for any source, with magnitude columns. The picture seeks and
+    // reads `reader` from its worker, so nobody else may use it meanwhile.
+    // Its length is looked up again at every SetView, even one of the view
+    // already shown: a source that grows shows its new frames then. A rate
+    // of 0 or less counts as 44100 and a channel count below 1 as 1.
+    void Attach(Ref<AudioSource> reader, int32_t sampleRate, int channels);
     // Stops the worker and lets the clip and reader go.
     void Detach();
     bool Attached() const { return attached_; }
@@ -87,6 +103,9 @@ public:
 
     int32_t SampleRate() const { return sampleRate_; }
     int Channels() const { return channels_; }
+    ColumnKind Kind() const { return kind_; }
+    // Frames of what is attached, as the worker last looked (0 detached).
+    int32_t Length() const;
     // The mode in use: the attached mode for two channels, else 0.
     int32_t EffectiveMode() const { return channels_ == 2 ? mode_ : kCombined; }
     bool VerticalZoom() const { return verticalZoom_; }
@@ -121,6 +140,7 @@ private:
         double zoom = 0.0;
         int64_t offset = 0;
         int width = 1;
+        int64_t length = 0;  // of the attached audio, as the worker last looked
 
         int64_t FrameAt(int x) const;  // unclamped FrameAtColumn
         int64_t RawPixel(int64_t frame) const { return static_cast<int64_t>(frame * zoom) - offset; }
@@ -135,10 +155,14 @@ private:
         int32_t edgeFrame = 0;
     };
 
+    // Everything both attachments share once the reader and the format are
+    // in place: forgets the request and the cache and starts the worker.
+    void StartAttached();
     void WorkerLoop(const WorkerThread& thread);
     // Applies a request under the cache lock: `everything` after a reset or
-    // a new attachment, else a span change or a pure scroll.
-    Work ApplyRequest(int32_t start, int32_t span, bool everything);
+    // a new attachment, else a span change or a pure scroll; `length` is
+    // what the reader holds now.
+    Work ApplyRequest(int32_t start, int32_t span, int64_t length, bool everything);
     void RecomputeMapping();  // under cacheLock_
     Mapping CurrentMapping() const;
     void StopWorker();
@@ -169,14 +193,16 @@ private:
     int64_t offset_ = 0;
     int width_ = 1;
     int height_ = 1;
+    int64_t length_ = 0;
 
-    // Attached document.
+    // Attached document or source (a source leaves the clip empty).
     AudioClip clip_;
     Ref<AudioSource> reader_;
     int32_t sampleRate_ = 44100;
     int channels_ = 1;
     int32_t mode_ = kCombined;
     bool verticalZoom_ = false;
+    ColumnKind kind_ = ColumnKind::kExcursions;  // magnitude: a source without overview files
     bool attached_ = false;
 
     std::atomic<int16_t> dragScroll_{kNoDragScroll};

@@ -40,7 +40,8 @@ QDialogButtonBox* CheckedDialog::AddButtons(const std::function<void()>& restore
     cancel->setObjectName(QStringLiteral("cancel"));
     cancel->setProperty("ctrlId", 2);
     if (restoreDefaults) {
-        QPushButton* restore = box->addButton(QStringLiteral("Restore Defaults"), QDialogButtonBox::ResetRole);
+        QPushButton* restore =
+            box->addButton(QStringLiteral("Restore Defaults"), QDialogButtonBox::ResetRole);
         restore->setObjectName(QStringLiteral("restoreDefaults"));
         connect(restore, &QPushButton::clicked, this, restoreDefaults);
     }

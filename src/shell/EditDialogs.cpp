@@ -2,15 +2,12 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
-#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QSlider>
 #include <QVBoxLayout>
 #include <array>
@@ -22,80 +19,12 @@
 #include "edit/EditOperations.h"
 #include "edit/TimeText.h"
 #include "foundation/UserPrompt.h"
+#include "shell/CheckedDialog.h"
 #include "shell/DbEdit.h"
 
 namespace sonitor {
 
 namespace {
-
-// A dialog whose OK first asks `check`; a refused value keeps it open so
-// the user can correct it.
-class CheckedDialog final : public QDialog {
-public:
-    CheckedDialog(QWidget* parent, const QString& title) : QDialog(parent) {
-        setWindowTitle(title);
-        QString name;
-        for (QChar c : title)
-            if (c.isLetterOrNumber()) name += c;
-        setObjectName(name);
-        layout_ = new QVBoxLayout(this);
-        form_ = new QFormLayout;
-        layout_->addLayout(form_);
-    }
-
-    std::function<bool()> check;
-
-    QVBoxLayout* Layout() const { return layout_; }
-    QFormLayout* Form() const { return form_; }
-
-    // OK and Cancel at the bottom; extra buttons (Preview) go before them.
-    QDialogButtonBox* AddButtons() {
-        auto* box = new QDialogButtonBox(this);
-        QPushButton* ok = box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-        ok->setObjectName(QStringLiteral("ok"));
-        ok->setProperty("ctrlId", 1);
-        ok->setDefault(true);
-        QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-        cancel->setObjectName(QStringLiteral("cancel"));
-        cancel->setProperty("ctrlId", 2);
-        connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-        connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-        layout_->addWidget(box);
-        return box;
-    }
-
-    void accept() override {
-        if (check && !check()) return;
-        QDialog::accept();
-    }
-
-private:
-    QVBoxLayout* layout_;
-    QFormLayout* form_;
-};
-
-// A whole-number field. Only digits and a leading '-' can be typed, so the
-// records see every value the user meant, negative ones included, and
-// refuse them with their own message.
-QLineEdit* NumberField(QWidget* parent, const char* name, int32_t value, bool allowNegative = true) {
-    auto* edit = new QLineEdit(QString::number(value), parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    const QString pattern = allowNegative ? QStringLiteral("-?\\d{0,9}") : QStringLiteral("\\d{0,9}");
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), edit));
-    return edit;
-}
-
-// An emptied field (or a lone '-') reads as 0, which the records judge
-// like any other value.
-int32_t FieldValue(const QString& text) {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    return ok ? value : 0;
-}
-
-int32_t FieldValue(const QLineEdit* edit) {
-    return FieldValue(edit->text());
-}
 
 // True when the values may be used; otherwise the refusal is shown.
 bool Accepts(UserPrompt& prompt, const std::optional<InvalidValue>& invalid, PromptIcon icon) {
@@ -104,23 +33,17 @@ bool Accepts(UserPrompt& prompt, const std::optional<InvalidValue>& invalid, Pro
     return false;
 }
 
-QRadioButton* Radio(QWidget* parent, const char* text, const char* name) {
-    auto* radio = new QRadioButton(QString::fromUtf8(text), parent);
-    radio->setObjectName(QString::fromLatin1(name));
-    return radio;
-}
-
 }  // namespace
 
 bool AskRepeatLoop(QWidget* parent, const SettingsStore& settings, UserPrompt& prompt,
                    RepeatSettings& values) {
     RepeatSettings s = RepeatSettings::Load(settings);
     CheckedDialog dialog(parent, QStringLiteral("Repeat Loop"));
-    QLineEdit* times = NumberField(&dialog, "times", s.times);
+    QLineEdit* times = MakeNumberField(&dialog, "times", s.times);
     dialog.Form()->addRow(QStringLiteral("&Repeat number of times:"), times);
     dialog.AddButtons();
     dialog.check = [&] {
-        s.times = FieldValue(times);
+        s.times = NumberFieldValue(times);
         return Accepts(prompt, s.Validate(), PromptIcon::Information);
     };
     if (dialog.exec() != QDialog::Accepted) return false;
@@ -133,11 +56,11 @@ bool AskInsertSilence(QWidget* parent, const SettingsStore& settings, UserPrompt
                       SilenceSettings& values) {
     SilenceSettings s = SilenceSettings::Load(settings);
     CheckedDialog dialog(parent, QStringLiteral("Insert Silence"));
-    QLineEdit* time = NumberField(&dialog, "time", s.milliseconds);
+    QLineEdit* time = MakeNumberField(&dialog, "time", s.milliseconds);
     dialog.Form()->addRow(QStringLiteral("Silence &Time (ms):"), time);
     dialog.AddButtons();
     dialog.check = [&] {
-        s.milliseconds = FieldValue(time);
+        s.milliseconds = NumberFieldValue(time);
         return Accepts(prompt, s.Validate(), PromptIcon::Information);
     };
     if (dialog.exec() != QDialog::Accepted) return false;
@@ -152,7 +75,7 @@ bool AskMix(QWidget* parent, const std::string& title, bool stereo, bool hasSele
     MixSettings s = stored;
     CheckedDialog dialog(parent, QString::fromStdString(title));
 
-    QLineEdit* volume = NumberField(&dialog, "volume", s.volume);
+    QLineEdit* volume = MakeNumberField(&dialog, "volume", s.volume);
     dialog.Form()->addRow(QStringLiteral("&Mix Volume (%)"), volume);
 
     auto* pan = new QSlider(Qt::Horizontal, &dialog);
@@ -167,15 +90,15 @@ bool AskMix(QWidget* parent, const std::string& title, bool stereo, bool hasSele
     auto* overflowLayout = new QVBoxLayout(overflow);
     auto* modes = new QButtonGroup(&dialog);
     const std::array<std::pair<QRadioButton*, int>, 3> choices = {{
-        {Radio(overflow, "Increase se&lection", "increaseSelection"), MixSettings::kIncreaseSelection},
-        {Radio(overflow, "&Insert silence", "insertSilence"), MixSettings::kInsertSilence},
-        {Radio(overflow, "&Fade out mix", "fadeOutMix"), MixSettings::kFadeOutMix},
+        {MakeRadio(overflow, "Increase se&lection", "increaseSelection"), MixSettings::kIncreaseSelection},
+        {MakeRadio(overflow, "&Insert silence", "insertSilence"), MixSettings::kInsertSilence},
+        {MakeRadio(overflow, "&Fade out mix", "fadeOutMix"), MixSettings::kFadeOutMix},
     }};
     for (const auto& [radio, mode] : choices) {
         modes->addButton(radio, mode);
         overflowLayout->addWidget(radio);
     }
-    QLineEdit* fade = NumberField(&dialog, "fadeOutTime", s.fadeOutFrames, false);
+    QLineEdit* fade = MakeNumberField(&dialog, "fadeOutTime", s.fadeOutFrames, false);
     auto* fadeRow = new QFormLayout;
     fadeRow->addRow(QStringLiteral("Fade &out time:"), fade);
     overflowLayout->addLayout(fadeRow);
@@ -194,10 +117,10 @@ bool AskMix(QWidget* parent, const std::string& title, bool stereo, bool hasSele
 
     dialog.AddButtons();
     dialog.check = [&] {
-        s.volume = FieldValue(volume);
+        s.volume = NumberFieldValue(volume);
         s.pan = pan->value();
         s.overflowMode = modes->checkedId();
-        s.fadeOutFrames = FieldValue(fade);
+        s.fadeOutFrames = NumberFieldValue(fade);
         return Accepts(prompt, s.Validate(), PromptIcon::Information);
     };
     if (dialog.exec() != QDialog::Accepted) return false;
@@ -223,12 +146,12 @@ bool AskAutoSplit(QWidget* parent, const SettingsStore& settings, UserPrompt& pr
     threshold->SetRange(-127, 127);
     threshold->SetValue(s.thresholdDb);
     dialog.Form()->addRow(QStringLiteral("Threshold"), threshold);
-    QLineEdit* duration = NumberField(&dialog, "duration", s.durationMs);
+    QLineEdit* duration = MakeNumberField(&dialog, "duration", s.durationMs);
     dialog.Form()->addRow(QStringLiteral("Duration"), duration);
     dialog.AddButtons();
     dialog.check = [&] {
         s.thresholdDb = threshold->Value();
-        s.durationMs = FieldValue(duration);
+        s.durationMs = NumberFieldValue(duration);
         return Accepts(prompt, s.Validate(), PromptIcon::Information);
     };
     if (dialog.exec() != QDialog::Accepted) return false;
@@ -242,24 +165,16 @@ bool AskNewFile(QWidget* parent, const std::string& title, const SettingsStore& 
     NewFileSettings s = NewFileSettings::Load(settings, IsSetDefaultsTitle(title));
     CheckedDialog dialog(parent, QString::fromStdString(title));
 
-    static constexpr std::array<int, 11> kRates = {6000,  8000,  11025, 16000, 22050, 32000,
-                                                   44100, 48000, 64000, 88200, 96000};
-    auto* rate = new QComboBox(&dialog);
-    rate->setObjectName(QStringLiteral("sampleRate"));
-    rate->setEditable(true);
-    rate->setInsertPolicy(QComboBox::NoInsert);
-    for (int r : kRates)
-        rate->addItem(QString::number(r));
-    rate->lineEdit()->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,9}")), rate));
-    rate->setCurrentText(QString::number(s.sampleRate));
+    static constexpr std::array<int32_t, 11> kRates = {6000,  8000,  11025, 16000, 22050, 32000,
+                                                       44100, 48000, 64000, 88200, 96000};
+    QComboBox* rate = MakeRateCombo(&dialog, "sampleRate", kRates, s.sampleRate);
     dialog.Form()->addRow(QStringLiteral("&Sample Rate:"), rate);
 
     auto* channels = new QGroupBox(QStringLiteral("&Channels: "), &dialog);
     channels->setObjectName(QStringLiteral("channels"));
     auto* channelsLayout = new QVBoxLayout(channels);
-    QRadioButton* mono = Radio(channels, "&Mono (Single)", "mono");
-    QRadioButton* stereo = Radio(channels, "Ste&reo (Dual)", "stereo");
+    QRadioButton* mono = MakeRadio(channels, "&Mono (Single)", "mono");
+    QRadioButton* stereo = MakeRadio(channels, "Ste&reo (Dual)", "stereo");
     channelsLayout->addWidget(mono);
     channelsLayout->addWidget(stereo);
     (s.channels == 2 ? stereo : mono)->setChecked(true);
@@ -267,7 +182,7 @@ bool AskNewFile(QWidget* parent, const std::string& title, const SettingsStore& 
 
     dialog.AddButtons();
     dialog.check = [&] {
-        s.sampleRate = FieldValue(rate->currentText());
+        s.sampleRate = NumberFieldValue(rate->currentText());
         s.channels = stereo->isChecked() ? 2 : 1;
         return Accepts(prompt, s.Validate(), PromptIcon::Error);
     };

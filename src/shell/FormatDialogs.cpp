@@ -3,19 +3,14 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <functional>
 #include <initializer_list>
+#include <vector>
 
 #include "formats/export/EncoderCommands.h"
 #include "formats/export/ExportDispatcher.h"
@@ -25,69 +20,11 @@
 #include "foundation/SettingsStore.h"
 #include "foundation/Text.h"
 #include "foundation/UserPrompt.h"
+#include "shell/CheckedDialog.h"
 
 namespace sonitor {
 
 namespace {
-
-// A format dialog: a form above the buttons; OK first asks `check`.
-class OptionsDialog final : public QDialog {
-public:
-    OptionsDialog(QWidget* parent, const QString& title) : QDialog(parent) {
-        setWindowTitle(title);
-        QString name;
-        for (QChar c : title)
-            if (c.isLetterOrNumber()) name += c;
-        setObjectName(name);
-        layout_ = new QVBoxLayout(this);
-    }
-
-    std::function<bool()> check;
-
-    QVBoxLayout* Layout() const { return layout_; }
-
-    QFormLayout* AddForm() {
-        auto* form = new QFormLayout;
-        layout_->addLayout(form);
-        return form;
-    }
-
-    void AddButtons(const std::function<void()>& restoreDefaults = {}, bool help = false) {
-        auto* box = new QDialogButtonBox(this);
-        QPushButton* ok = box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-        ok->setObjectName(QStringLiteral("ok"));
-        ok->setProperty("ctrlId", 1);
-        ok->setDefault(true);
-        QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-        cancel->setObjectName(QStringLiteral("cancel"));
-        cancel->setProperty("ctrlId", 2);
-        if (restoreDefaults) {
-            QPushButton* restore =
-                box->addButton(QStringLiteral("Restore Defaults"), QDialogButtonBox::ResetRole);
-            restore->setObjectName(QStringLiteral("restoreDefaults"));
-            connect(restore, &QPushButton::clicked, this, restoreDefaults);
-        }
-        if (help) {
-            // There is no help file to open; the button keeps its place so
-            // the dialog looks as users know it.
-            QPushButton* helpButton = box->addButton(QStringLiteral("Help"), QDialogButtonBox::HelpRole);
-            helpButton->setObjectName(QStringLiteral("help"));
-            helpButton->setProperty("ctrlId", 9);
-            helpButton->setEnabled(false);
-        }
-        connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-        connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-        layout_->addWidget(box);
-    }
-
-    void accept() override {
-        if (check && !check()) return;
-        QDialog::accept();
-    }
-
-private:
-    QVBoxLayout* layout_;
-};
 
 // A list of numbers; the item data is the value.
 QComboBox* NumberCombo(QWidget* parent, const char* name, std::initializer_list<int> values) {
@@ -148,15 +85,14 @@ struct ChoicePair {
     QRadioButton* second;
 };
 
-ChoicePair AddChoices(OptionsDialog& dialog, const char* firstText, const char* firstName,
+ChoicePair AddChoices(CheckedDialog& dialog, const char* firstText, const char* firstName,
                       const std::vector<QWidget*>& firstControls, const std::vector<QString>& firstLabels,
                       const char* secondText, const char* secondName,
                       const std::vector<QWidget*>& secondControls, const std::vector<QString>& secondLabels) {
     auto* group = new QButtonGroup(&dialog);
     const auto add = [&](const char* text, const char* name, const std::vector<QWidget*>& controls,
                          const std::vector<QString>& labels) {
-        auto* radio = new QRadioButton(QString::fromUtf8(text), &dialog);
-        radio->setObjectName(QString::fromLatin1(name));
+        QRadioButton* radio = MakeRadio(&dialog, text, name);
         group->addButton(radio);
         dialog.Layout()->addWidget(radio);
         auto* form = new QFormLayout;
@@ -194,7 +130,7 @@ QStringList ChannelLabels() {
 }
 
 bool ShowMp3Dialog(QWidget* parent, const SettingsStore& settings) {
-    OptionsDialog dialog(parent, QStringLiteral("MP3 Encoder Settings"));
+    CheckedDialog dialog(parent, QStringLiteral("MP3 Encoder Settings"));
     QComboBox* bitRate = NumberCombo(&dialog, "cbrBitRate", kMp3BitRates);
     QCheckBox* highQuality = Check(&dialog, "High quality encoding (slower)", "highQuality");
     QComboBox* minRate = NumberCombo(&dialog, "vbrMinBitRate", kMp3BitRates);
@@ -241,7 +177,7 @@ bool ShowMp3Dialog(QWidget* parent, const SettingsStore& settings) {
 }
 
 bool ShowOggDialog(QWidget* parent, const SettingsStore& settings) {
-    OptionsDialog dialog(parent, QStringLiteral("Ogg Encoder Settings"));
+    CheckedDialog dialog(parent, QStringLiteral("Ogg Encoder Settings"));
     QComboBox* quality = LabelCombo(&dialog, "vbrQuality", ScaleLabels(10, "Lowest", "Highest"));
     QComboBox* minRate = NumberCombo(&dialog, "vbrMinBitRate", kOggBitRates);
     QComboBox* maxRate = NumberCombo(&dialog, "vbrMaxBitRate", kOggBitRates);
@@ -278,7 +214,7 @@ bool ShowOggDialog(QWidget* parent, const SettingsStore& settings) {
 }
 
 bool ShowFlacDialog(QWidget* parent, const SettingsStore& settings) {
-    OptionsDialog dialog(parent, QStringLiteral("Flac Encoder Settings"));
+    CheckedDialog dialog(parent, QStringLiteral("Flac Encoder Settings"));
     QFormLayout* form = dialog.AddForm();
     QComboBox* compression = LabelCombo(&dialog, "compression", ScaleLabels(8, "fastest", "best"));
     form->addRow(QStringLiteral("Compression Level"), compression);
@@ -305,7 +241,7 @@ bool ShowFlacDialog(QWidget* parent, const SettingsStore& settings) {
 }
 
 bool ShowAacDialog(QWidget* parent, const SettingsStore& settings) {
-    OptionsDialog dialog(parent, QStringLiteral("AAC / M4A Encoder Settings"));
+    CheckedDialog dialog(parent, QStringLiteral("AAC / M4A Encoder Settings"));
     QComboBox* bitRate = NumberCombo(&dialog, "abrBitRate", kAacBitRates);
     QComboBox* quality = NumberCombo(&dialog, "vbrQuality", kAacQualities);
     const ChoicePair mode =
@@ -339,7 +275,7 @@ bool ShowAacDialog(QWidget* parent, const SettingsStore& settings) {
 }
 
 bool ShowAmrDialog(QWidget* parent, const SettingsStore& settings) {
-    OptionsDialog dialog(parent, QStringLiteral("AMR Encoder Settings"));
+    CheckedDialog dialog(parent, QStringLiteral("AMR Encoder Settings"));
     QFormLayout* form = dialog.AddForm();
     static_assert(kAmrModes.size() == 8);
     QComboBox* rate = LabelCombo(
@@ -362,7 +298,7 @@ bool ShowAmrDialog(QWidget* parent, const SettingsStore& settings) {
 }
 
 bool ShowPlaylistDialog(QWidget* parent, const QString& title, const SettingsStore& settings) {
-    OptionsDialog dialog(parent, title);
+    CheckedDialog dialog(parent, title);
     QFormLayout* form = dialog.AddForm();
     auto* rootUrl = new QLineEdit(QString::fromStdString(ReadPlaylistRootUrl(settings)), &dialog);
     rootUrl->setObjectName(QStringLiteral("rootUrl"));
@@ -430,7 +366,7 @@ QString AttributesOf(const std::string& name) {
 
 bool ShowCodecSettingsDialog(QWidget* parent, const std::string& section, const SettingsStore& settings) {
     const RawSettings stored = LoadRawSettings(settings, section);
-    OptionsDialog dialog(parent, QStringLiteral("Codec Settings"));
+    CheckedDialog dialog(parent, QStringLiteral("Codec Settings"));
     QFormLayout* form = dialog.AddForm();
     QComboBox* codec = LabelCombo(
         &dialog, "codec",
@@ -440,15 +376,7 @@ bool ShowCodecSettingsDialog(QWidget* parent, const std::string& section, const 
     codec->setCurrentIndex(codec->findData(stored.codec));
     form->addRow(QStringLiteral("Format"), codec);
 
-    auto* rate = new QComboBox(&dialog);
-    rate->setObjectName(QStringLiteral("sampleRate"));
-    rate->setEditable(true);
-    rate->setInsertPolicy(QComboBox::NoInsert);
-    for (int32_t r : kRawRateChoices)
-        rate->addItem(QString::number(r));
-    rate->lineEdit()->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,9}")), rate));
-    rate->setCurrentText(QString::number(stored.sampleRate));
+    QComboBox* rate = MakeRateCombo(&dialog, "sampleRate", kRawRateChoices, stored.sampleRate);
     form->addRow(QStringLiteral("Sample"), rate);
 
     QComboBox* channels =
@@ -460,9 +388,7 @@ bool ShowCodecSettingsDialog(QWidget* parent, const std::string& section, const 
     dialog.check = [&] {
         RawSettings s = stored;
         if (codec->currentIndex() >= 0) s.codec = Value(codec);
-        bool ok = false;
-        s.sampleRate = rate->currentText().trimmed().toInt(&ok);
-        if (!ok) s.sampleRate = 0;
+        s.sampleRate = NumberFieldValue(rate->currentText());
         s.channels = static_cast<uint8_t>(Value(channels));
         if (AcceptCodecSettings(settings, section, s)) return true;
         // Refused without a message: point at the rate so it can be fixed.
@@ -491,7 +417,7 @@ std::optional<WaveFormat> PickWaveFormat(QWidget* parent, const std::string& tit
         initialIndex = 0;
     }
 
-    OptionsDialog dialog(parent, QString::fromStdString(title));
+    CheckedDialog dialog(parent, QString::fromStdString(title));
     QFormLayout* form = dialog.AddForm();
     auto* coding = new QComboBox(&dialog);
     coding->setObjectName(QStringLiteral("format"));

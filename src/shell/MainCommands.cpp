@@ -14,6 +14,7 @@
 #include "formats/export/SaveCommands.h"
 #include "foundation/Paths.h"
 #include "foundation/SettingsStore.h"
+#include "shell/BatchWizard.h"
 #include "shell/ClipboardBridge.h"
 #include "shell/CommandIds.h"
 #include "shell/DocumentWindow.h"
@@ -51,6 +52,7 @@ bool MainFrame::Impl::Dispatch(int id) {
     if (id >= 3000 && id < 4000) return TransportCommand(id);
     if (id >= 5000 && id < 6000) return WindowCommand(id);
     if (id >= 9001 && id <= 9005) return ViewCommand(id);
+    if (id == kBatchConverter) return OpenBatchConverter({});
     if (id == kAbout) {
         ModalScope modal(*this);
         QMessageBox::about(&frame, "About Sonitor",
@@ -79,6 +81,15 @@ std::string MainFrame::Impl::ChooseOneFile(const char* folderKey) {
     if (chosen.empty()) return {};
     settings.WriteString("Settings", folderKey, DirectoryPart(chosen.front()));
     return chosen.front();
+}
+
+bool MainFrame::Impl::OpenBatchConverter(const std::string& script) {
+    ModalScope modal(*this);
+    // The wizard runs the batch under a progress host of its own: one owned
+    // by the frame would sit behind the modal wizard, out of reach.
+    BatchWizard wizard(&frame, settings, prompt, *files);
+    if (!script.empty()) wizard.LoadScript(script);
+    return wizard.exec() == QDialog::Accepted;
 }
 
 bool MainFrame::Impl::FileCommand(int id) {

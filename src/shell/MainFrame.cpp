@@ -825,9 +825,9 @@ void MainFrame::Impl::RunStep(const CommandLineStep& step) {
             break;
         }
         case Kind::Batch:
-            // The batch converter is not part of the editor yet: the script
-            // waits for it.
-            pendingBatchScripts.push_back(step.path);
+            // The converter is modal: it opens after the rest of the command
+            // line has run, not in the middle of it.
+            pendingBatchScripts.push_back(AbsolutePath(step.path));
             break;
         case Kind::OpenFile:
             frame.OpenFile(step.path);
@@ -839,7 +839,9 @@ void MainFrame::Impl::RunStep(const CommandLineStep& step) {
 }
 
 void MainFrame::Impl::ProcessPendingSoon() {
-    if ((!pendingCommandLines.empty() || pendingForceClose) && !pendingTimer.isActive()) pendingTimer.start();
+    if ((!pendingCommandLines.empty() || !pendingBatchScripts.empty() || pendingForceClose) &&
+        !pendingTimer.isActive())
+        pendingTimer.start();
 }
 
 void MainFrame::Impl::ProcessPending() {
@@ -847,6 +849,16 @@ void MainFrame::Impl::ProcessPending() {
     if (pendingForceClose) {
         pendingTimer.stop();
         frame.ForceClose();
+        return;
+    }
+    // A converter asked for by a command line that has run comes before the
+    // command lines handed over after it.
+    if (!pendingBatchScripts.empty()) {
+        const std::string script = pendingBatchScripts.front();
+        pendingBatchScripts.erase(pendingBatchScripts.begin());
+        if (pendingBatchScripts.empty() && pendingCommandLines.empty()) pendingTimer.stop();
+        OpenBatchConverter(script);
+        ProcessPendingSoon();
         return;
     }
     if (pendingCommandLines.empty()) {

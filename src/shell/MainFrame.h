@@ -65,7 +65,8 @@ public:
     int SplashCount() const { return splashes_; }
     // Command lines handed over while the frame was busy, not yet run.
     size_t QueuedCommandLines() const;
-    // "-batch" scripts waiting for the batch converter (not built yet).
+    // "-batch" scripts whose batch converter has not opened yet: it opens
+    // after the command line has run, when the frame is idle.
     const std::vector<std::string>& PendingBatchScripts() const;
     // The text of a status field (106..109, 130) or of the status panel's
     // two texts (1 = format, 2 = free space), for tests.

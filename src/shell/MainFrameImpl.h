@@ -101,6 +101,8 @@ public:
     bool ViewCommand(int id);
     bool EffectCommand(int id, SoundDocument& document);
     std::string ChooseOneFile(const char* folderKey);
+    // The batch converter, modal; script (when not empty) loaded into it.
+    bool OpenBatchConverter(const std::string& script);
 
     // ---- MainFrame.cpp
     EditContext& Context() { return session->Context(); }
@@ -178,7 +180,8 @@ public:
     QTimer selectionTimer;  // 5 ms: status fields while a selection is dragged
     QTimer pendingTimer;    // queued hand-overs and close requests
     std::deque<std::vector<std::string>> pendingCommandLines;
-    // "-batch" scripts waiting for the batch converter.
+    // "-batch" scripts whose batch converter opens once the frame is idle
+    // ("" opens it without a script).
     std::vector<std::string> pendingBatchScripts;
     bool pendingForceClose = false;
     bool forceClosing = false;

@@ -190,7 +190,7 @@ const std::vector<CommandSpec> kToolsMenu = {
     {kAutoClickRepair, "&Auto Click/Pop Restoration...", Need::Later},
     {kManualClickRepair, "&Manual Click/Pop Repair", Need::Document, "", "click-pop-manual"},
     kSeparator,
-    {kBatchConverter, "&Batch Converter...", Need::Later},
+    {kBatchConverter, "&Batch Converter...", Need::Always},
     kSeparator,
 };
 

@@ -2,15 +2,15 @@
 
 #include <QWidget>
 #include <cstdint>
-#include <memory>
 
+#include "document/WavePicture.h"
 #include "foundation/AudioSource.h"
 
 namespace sonitor {
 
-// The recording dialog's wave window ("LWaveWindow", control 105): one byte
-// per column, the largest magnitude over all channels read from samples
-// (shifted right by 10, capped at 255), without overview, selection or
+// The recording dialog's wave window ("LWaveWindow", control 105): paints a
+// WavePicture of magnitude columns (one byte per column, the largest
+// magnitude over all channels) and a cursor; no overview, selection or
 // bookmarks. Releasing the left button places its cursor and reports code 2.
 class RecordWaveWindow : public QWidget {
     Q_OBJECT
@@ -18,14 +18,18 @@ public:
     explicit RecordWaveWindow(QWidget* parent = nullptr);
     ~RecordWaveWindow() override;
 
-    // Shows source (a reader over the recording) with rate and channels.
+    // Shows source (a reader over the recording that only this window uses:
+    // its worker seeks it) with rate and channels. The view starts empty
+    // until SetView; a recording that grew shows its new frames at the next
+    // SetView, also one of the same view.
     void Attach(Ref<AudioSource> source, int32_t sampleRate, int channels);
     void Detach();
-    void SetView(int32_t start, int32_t span);
+    void SetView(int32_t start, int32_t span) { picture_.SetView(start, span); }
     void SetCursor(int32_t frame);
-    int32_t Cursor() const;
-    int32_t SampleRate() const { return sampleRate_; }
-    int Channels() const { return channels_; }
+    int32_t Cursor() const { return cursor_; }
+    int32_t SampleRate() const { return picture_.SampleRate(); }
+    int Channels() const { return picture_.Channels(); }
+    const WavePicture& Picture() const { return picture_; }
     // For tests: waits until the requested view is computed.
     bool WaitIdle(int timeoutMs) const;
     // The byte of column x (for tests).
@@ -38,12 +42,15 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
-    class Impl;
-    std::unique_ptr<Impl> impl_;
-    int32_t sampleRate_ = 44100;
-    int channels_ = 1;
+    // Repaints columns c0..c1 (either order) with the reach of the cursor's
+    // triangles on both sides.
+    void InvalidateColumns(int c0, int c1);
+
+    WavePicture picture_;
+    int32_t cursor_ = 0;
 };
 
 }  // namespace sonitor

@@ -4,7 +4,10 @@
 // same view. Then the view commands, the time texts and the mouse gestures.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
@@ -18,6 +21,7 @@
 #include "document/SoundDocument.h"
 #include "document/WavePicture.h"
 #include "document/WorkingFileTable.h"
+#include "foundation/AudioSource.h"
 #include "foundation/FileUtil.h"
 #include "support/ClipSamples.h"
 
@@ -268,6 +272,108 @@ TEST(WavePicture, DetachDuringAComputationStopsTheWorker) {
         if (i % 2) p.Detach();
     }
     EXPECT_TRUE(p.WaitIdle(kWaitMs));  // the last one still computes to the end
+}
+
+// A take as its reader sees it while it is recorded: the first `written`
+// frames, silence after them.
+class TakeSource final : public AudioSource {
+public:
+    TakeSource(std::vector<int32_t> samples, int channels)
+        : AudioSource(22050, kFullScaleHeadroom, channels), samples_(std::move(samples)) {}
+    void Read(int32_t* buffer, int32_t frames) override {
+        const int ch = Channels();
+        for (int64_t i = 0; i < frames; ++i, ++position_)
+            for (int c = 0; c < ch; ++c)
+                buffer[i * ch + c] = position_ >= 0 && position_ < written ? samples_[position_ * ch + c] : 0;
+    }
+    int32_t Position() const override { return static_cast<int32_t>(position_); }
+    int32_t Length() const override { return written; }
+    void Seek(int32_t position) override { position_ = position; }
+
+    std::atomic<int32_t> written{0};
+
+private:
+    std::vector<int32_t> samples_;
+    int64_t position_ = 0;
+};
+
+// Per column the largest magnitude of any channel's sample among the first
+// `length` frames, >> 10 and capped, in both rows; an empty column shows
+// its own frame.
+Columns MagnitudeOracle(const std::vector<int32_t>& s, int ch, int32_t length, const WavePicture& p) {
+    Columns out;
+    for (int x = 0; x <= p.Width(); ++x) {
+        const int32_t a = p.FrameAtColumn(x);
+        const int32_t b = std::max(p.FrameAtColumn(x + 1), a + 1);
+        int64_t m = 0;
+        for (int32_t f = std::max(a, 0); f < std::min(b, length); ++f)
+            for (int c = 0; c < ch; ++c)
+                m = std::max<int64_t>(m, std::llabs(s[static_cast<size_t>(f) * ch + c]));
+        const int byte = static_cast<int>(std::min<int64_t>(m >> 10, 255));
+        out.emplace_back(byte, byte);
+    }
+    return out;
+}
+
+TEST(WavePicture, SourceColumnsKeepTheLargestMagnitudeOfWhatIsWritten) {
+    std::vector<int32_t> s = Noise(300000, 2, 6);
+    // Frames 1000..1099 silent but for single samples at the byte's edges
+    // and the ends of the sample range, ten columns a frame in the view below.
+    std::fill(s.begin() + 2000, s.begin() + 2200, 0);
+    const std::array<int32_t, 6> lone = {std::numeric_limits<int32_t>::min(),
+                                         std::numeric_limits<int32_t>::max(),
+                                         261120,
+                                         -261119,
+                                         1024,
+                                         -1023};
+    for (size_t i = 0; i < lone.size(); ++i)
+        s[(1010 + 10 * i) * 2 + i % 2] = lone[i];
+    auto take = MakeRef<TakeSource>(s, 2);
+    take->written = 300000;
+
+    WavePicture p;
+    p.Resize(1002, 60);
+    p.Attach(take, 0, 0);
+    EXPECT_EQ(std::pair(p.SampleRate(), p.Channels()), std::pair(44100, 1));
+    p.SetView(1000, 100);
+    ASSERT_TRUE(p.WaitIdle(kWaitMs));
+    EXPECT_EQ(Difference(Snapshot(p), MagnitudeOracle(s, 2, 300000, p)), "");
+    const Columns zoomed = Snapshot(p);
+    for (size_t i = 0; i < lone.size(); ++i)
+        EXPECT_EQ(zoomed[100 + 100 * i].first, (std::array{255, 255, 255, 254, 1, 0})[i]) << lone[i];
+
+    // Thousands of frames a column: still from the samples (there is no
+    // overview), past the end of the take as well.
+    p.Resize(3000, 60);
+    p.SetView(0, 600000);
+    ASSERT_TRUE(p.WaitIdle(kWaitMs));
+    EXPECT_EQ(Difference(Snapshot(p), MagnitudeOracle(s, 2, 300000, p)), "");
+
+    // A take that grows (or starts again): every request looks at the
+    // length again, for the same view, a new span and a scroll that keeps
+    // columns drawn for the old length.
+    p.Resize(102, 60);
+    for (auto [written, start, span] : {std::tuple{100000, 0, 300000},
+                                        {180000, 0, 300000},
+                                        {250000, 0, 299999},
+                                        {270000, 29999, 299999},
+                                        {40000, 0, 299999}}) {
+        take->written = written;
+        p.SetView(start, span);
+        ASSERT_TRUE(p.WaitIdle(kWaitMs));
+        EXPECT_EQ(p.Length(), written);
+        EXPECT_EQ(Difference(Snapshot(p), MagnitudeOracle(s, 2, written, p)), "") << written;
+    }
+
+    // A document attached afterwards is drawn as excursions again.
+    SoundDocument doc;
+    doc.clip = test::ClipFromSamples(Noise(30000, 2, 7), 2);
+    p.Attach(doc, 1, false);
+    p.SetView(100, 12000);
+    ASSERT_TRUE(p.WaitIdle(kWaitMs));
+    EXPECT_EQ(Difference(Snapshot(p), SampleOracle(doc.clip, 1, false, p)), "");
+    p.Detach();
+    EXPECT_EQ(p.Length(), 0);
 }
 
 TEST(WaveView, ZoomAndRelayoutStayInsideTheDocument) {

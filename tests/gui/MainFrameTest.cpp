@@ -2,6 +2,7 @@
 // window, keys, the player on the null device, closing and the recent list.
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QMdiArea>
 #include <QMenu>
@@ -9,6 +10,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidgetItem>
 #include <QUrl>
@@ -84,6 +86,20 @@ std::vector<int16_t> DocumentSamples(const SoundDocument& document) {
     for (int32_t v : test::ClipSamples(document.clip))
         out.push_back(static_cast<int16_t>(v >> 4));
     return out;
+}
+
+// Runs body on the modal dialog called name once it is shown (from a timer:
+// the dialog's own event loop runs it).
+void OnModal(const QString& name, std::function<void(QDialog&)> body, int attempts = 1000) {
+    QTimer::singleShot(5, [name, body = std::move(body), attempts]() mutable {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog != nullptr && dialog->objectName() == name && dialog->isVisible())
+            body(*dialog);
+        else if (attempts > 0)
+            OnModal(name, std::move(body), attempts - 1);
+        else
+            ADD_FAILURE() << "no modal dialog " << name.toStdString();
+    });
 }
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
@@ -203,11 +219,21 @@ TEST_F(MainFrameTest, CommandLinesOpenFilesRunSwitchesAndShowTheSplashOnlyWhenNo
     frame->CommandLineProcessor({"sonitor", folder_ + "/README", "-block"});
     EXPECT_EQ(frame->SplashCount(), 2);
 
-    // "-batch" ends the command line: what follows is not opened.
+    // "-batch" ends the command line: what follows is not opened. The
+    // converter opens once the command line has run; the missing script is
+    // reported in it.
     const std::string c = WriteTone("third.wav");
+    bool converterShown = false;
+    OnModal("BatchConverter", [&](QDialog& wizard) {
+        converterShown = true;
+        wizard.reject();
+    });
     frame->CommandLineProcessor({"sonitor", "-batch", "job.snb", c});
-    EXPECT_EQ(frame->PendingBatchScripts(), std::vector<std::string>{"job.snb"});
+    EXPECT_EQ(frame->PendingBatchScripts().size(), 1u);
     EXPECT_EQ(frame->DocumentWindows().size(), 2u);
+    ASSERT_TRUE(WaitFor([&] { return converterShown && !frame->Busy(); }));
+    EXPECT_TRUE(frame->PendingBatchScripts().empty());
+    EXPECT_EQ(prompt_.History().back().title, "File Error");
 
     // A list file opens every line; "-saveas" writes the active document
     // under the new name, "-close" lets it go into the recent list.

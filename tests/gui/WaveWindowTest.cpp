@@ -521,6 +521,15 @@ TEST(RecordWaveWindow, OneByteOfTheLargestMagnitudePerColumn) {
     EXPECT_EQ(window.ColumnValue(0), 255);
     EXPECT_EQ(window.ColumnValue(1), 0) << "silence";
     EXPECT_EQ(window.ColumnValue(2), 0) << "past the recording";
+    // Height 59, centre row 29: a full byte fills the column, silence is the
+    // centre row alone, past the recording lies the button face.
+    window.SetCursor(60 * 16384);
+    QImage image = window.grab().toImage();
+    EXPECT_EQ(At(image, 0, 1), kWave);
+    EXPECT_EQ(At(image, 0, 58), kWave);
+    EXPECT_EQ(At(image, 1, 29), kWave);
+    EXPECT_EQ(At(image, 1, 28), Qt::black);
+    EXPECT_EQ(At(image, 2, 29), window.palette().color(QPalette::Button));
 
     // Releasing the button places the cursor and reports code 2.
     window.SetView(0, 128 * 64);
@@ -530,6 +539,53 @@ TEST(RecordWaveWindow, OneByteOfTheLargestMagnitudePerColumn) {
     EXPECT_EQ(window.Cursor(), 40 * 64);
     ASSERT_EQ(codes.count(), 1);
     EXPECT_EQ(codes.at(0).at(0).toInt(), 2);
+    image = window.grab().toImage();
+    EXPECT_EQ(At(image, 40, 20), kCursor);
+    EXPECT_EQ(At(image, 36, 1), kCursor) << "the top triangle's base";
+
+    window.Detach();
+    EXPECT_FALSE(window.isEnabled());
+    EXPECT_EQ(At(window.grab().toImage(), 40, 20), QColor(128, 128, 128));
+}
+
+TEST(RecordWaveWindow, TheWorkerRepaintsAndMayOutliveNoWindow) {
+    auto source = MakeRef<test::ToneSource>(kRate, 2, 600000);
+    RecordWaveWindow window;
+    window.resize(600, 60);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.Attach(source, kRate, 2);
+    ASSERT_TRUE(window.WaitIdle(10000));
+    QApplication::processEvents();
+    // Attached again while enabled: only the worker's first pass can ask
+    // for the repaint of the emptied picture, and then the new view's.
+    struct Paints : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            count += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } paints;
+    window.installEventFilter(&paints);
+    for (int32_t span : {0, 600000}) {
+        paints.count = 0;
+        if (span == 0) window.Attach(source, kRate, 2);
+        window.SetView(0, span);
+        ASSERT_TRUE(window.WaitIdle(10000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return paints.count > 0; }, 5000)) << span;
+    }
+    window.removeEventFilter(&paints);
+
+    for (int i = 0; i < 20; ++i) {
+        auto doomed = std::make_unique<RecordWaveWindow>();
+        doomed->resize(1500, 60);
+        doomed->show();
+        doomed->Attach(MakeRef<test::ToneSource>(kRate, 2, 600000), kRate, 2);
+        doomed->SetView(i * 100, 600000 - i * 1000);
+        if (i % 2 == 1) QTest::qWait(1);
+        doomed.reset();
+        QApplication::processEvents();
+    }
 }
 
 }  // namespace
