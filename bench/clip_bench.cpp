@@ -27,6 +27,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchBase.h"
 #include "document/AudioClip.h"
 #include "document/ClipReader.h"
 #include "document/ClipWriter.h"
@@ -219,14 +220,6 @@ int RunIo(const std::string& dir, int64_t seconds, bool pause, int readRounds) {
         WaitForGo(pause);
     }
     return 0;
-}
-
-std::string BenchBase() {
-    for (const char* name : {"SONITOR_BENCH_DIR", "TMPDIR"}) {
-        const char* v = std::getenv(name);
-        if (v != nullptr && *v != '\0') return v;
-    }
-    return "/tmp";
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchBase.h"
 #include "document/ClipWriter.h"
 #include "document/DocumentHost.h"
 #include "document/ProgressTask.h"
@@ -200,14 +201,6 @@ int RunPasses(Bench& bench, const std::string& pathA, const std::string& pathB, 
     std::printf("reverse frames=%d fps=%.0f\n", a.Length(), Median(reverse));
     std::printf("pastemix frames=%d fps=%.0f\n", std::max(a.Length(), b.Length()), Median(mix));
     return 0;
-}
-
-std::string BenchBase() {
-    for (const char* name : {"SONITOR_BENCH_DIR", "TMPDIR"}) {
-        const char* v = std::getenv(name);
-        if (v != nullptr && *v != '\0') return v;
-    }
-    return "/tmp";
 }
 
 }  // namespace

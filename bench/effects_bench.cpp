@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchBase.h"
 #include "document/AudioClip.h"
 #include "document/ClipWriter.h"
 #include "document/ProgressTask.h"
@@ -119,14 +120,6 @@ AudioClip MakeNoiseClip(int64_t seconds) {
     }
     writer->Close();
     return clip;
-}
-
-std::string BenchBase() {
-    for (const char* name : {"SONITOR_BENCH_DIR", "TMPDIR"}) {
-        const char* v = std::getenv(name);
-        if (v != nullptr && *v != '\0') return v;
-    }
-    return "/tmp";
 }
 
 bool Wanted(const std::vector<std::string>& only, const std::string& id) {

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchBase.h"
 #include "document/AudioClip.h"
 #include "document/ClipWriter.h"
 #include "document/ProgressTask.h"
@@ -95,14 +96,6 @@ bool LoadWav(const std::string& path, AudioClip& clip) {
     }
     std::fclose(f);
     return ok && writer && writer->Close() && clip.Length() > 0;
-}
-
-std::string BenchBase() {
-    for (const char* name : {"SONITOR_BENCH_DIR", "TMPDIR"}) {
-        const char* v = std::getenv(name);
-        if (v != nullptr && *v != '\0') return v;
-    }
-    return "/tmp";
 }
 
 int Run(const std::string& wav, int percent, int rounds) {

@@ -18,6 +18,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchBase.h"
 #include "document/AudioClip.h"
 #include "document/ClipWriter.h"
 #include "document/SoundDocument.h"
@@ -82,14 +83,6 @@ void BM_RecomputeThroughWorker(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RecomputeThroughWorker)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-std::string BenchBase() {
-    for (const char* name : {"SONITOR_BENCH_DIR", "TMPDIR"}) {
-        const char* v = std::getenv(name);
-        if (v != nullptr && *v != '\0') return v;
-    }
-    return "/tmp";
-}
 
 }  // namespace
 }  // namespace sonitor

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "gui/GuiTestSupport.h"
+
 #include "audio_io/NullAudio.h"
 #include "batch/BatchRun.h"
 #include "batch/BatchScript.h"
@@ -70,38 +72,10 @@ public:
     }
 };
 
-// Runs body on the modal dialog called name once it is shown.
-void OnModal(const QString& name, std::function<void(QDialog&)> body, int attempts = 1000) {
-    QTimer::singleShot(5, [name, body = std::move(body), attempts]() mutable {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (dialog != nullptr && dialog->objectName() == name && dialog->isVisible())
-            body(*dialog);
-        else if (attempts > 0)
-            OnModal(name, std::move(body), attempts - 1);
-        else
-            ADD_FAILURE() << "no modal dialog " << name.toStdString();
-    });
-}
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
-
-template <class T>
-T* Child(QWidget& parent, const char* name) {
-    T* child = parent.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-}
-
-void Click(QWidget& parent, const char* button) {
-    Child<QPushButton>(parent, button)->click();
-}
+using test::Child;
+using test::Click;
+using test::OnModal;
+using test::WaitFor;
 
 BatchCommand Command(BatchCommandId id, const std::vector<int32_t>& values = {}) {
     const auto raw = static_cast<uint32_t>(id);

@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include "gui/GuiTestSupport.h"
+
 #include "audio_io/NullAudio.h"
 #include "audio_io/Transport.h"
 #include "document/SoundDocument.h"
@@ -88,28 +90,10 @@ std::vector<int16_t> DocumentSamples(const SoundDocument& document) {
     return out;
 }
 
-// Runs body on the modal dialog called name once it is shown (from a timer:
-// the dialog's own event loop runs it).
-void OnModal(const QString& name, std::function<void(QDialog&)> body, int attempts = 1000) {
-    QTimer::singleShot(5, [name, body = std::move(body), attempts]() mutable {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (dialog != nullptr && dialog->objectName() == name && dialog->isVisible())
-            body(*dialog);
-        else if (attempts > 0)
-            OnModal(name, std::move(body), attempts - 1);
-        else
-            ADD_FAILURE() << "no modal dialog " << name.toStdString();
-    });
-}
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
+using test::Child;
+using test::Click;
+using test::OnModal;
+using test::WaitFor;
 
 class MainFrameTest : public testing::Test {
 protected:
