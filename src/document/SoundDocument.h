@@ -39,6 +39,11 @@ public:
     // Kept for the wave window.
     bool waveFlag = false;
     int32_t wavePosition = 0;
+    // How the wave window draws a stereo document (0 combined, 1 left up and
+    // right down, 2 two strips) and whether it magnifies the waveform by 8.
+    // They belong to the document, not to a window, and are not undone.
+    int32_t displayMode = 0;
+    bool verticalZoom = false;
     // The two marks of the mark commands.
     int32_t firstMark = 0;
     int32_t secondMark = 0;
@@ -83,7 +88,8 @@ std::string UntitledName(int number);
 // channels the settings give: "SelectedSampleRate"/"SelectedChannels" when
 // "PromptSampleAndChannels" is set, else "DefaultSampleRate"/
 // "DefaultChannels" (all in "Settings"; 44100 and 1 by default).
-Ref<SoundDocument> NewUntitledDocument(const std::vector<std::string>& openNames, const SettingsStore& settings);
+Ref<SoundDocument> NewUntitledDocument(const std::vector<std::string>& openNames,
+                                       const SettingsStore& settings);
 // A new document holding a copy of clip, marked modified.
 Ref<SoundDocument> NewDocumentFromClip(const AudioClip& clip, const std::vector<std::string>& openNames);
 

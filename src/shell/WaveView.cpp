@@ -116,7 +116,7 @@ void WaveView::Relayout() {
     overview_->SetLength(length);
     main_->SetLength(length);
     overview_->Attach(document_, WavePicture::kCombined, false);
-    main_->Attach(document_, mode_, verticalZoom_);
+    main_->Attach(document_, document_.displayMode, document_.verticalZoom);
     // An empty document shows one second, all of it outside the sound.
     overview_->SetView(0, length > 0 ? length : rate);
     const WaveViewRange view = RelayoutView(View(), length, rate);
@@ -163,15 +163,23 @@ void WaveView::ZoomFull() {
 }
 
 void WaveView::ToggleVerticalZoom() {
-    verticalZoom_ = !verticalZoom_;
+    document_.verticalZoom = !document_.verticalZoom;
     UpdateModeButtons();
     Relayout();
     emit ViewChanged();
 }
 
+int32_t WaveView::DisplayMode() const {
+    return document_.displayMode;
+}
+
+bool WaveView::VerticalZoom() const {
+    return document_.verticalZoom;
+}
+
 void WaveView::SetDisplayMode(int32_t mode) {
     if (mode < WavePicture::kCombined || mode > WavePicture::kDual) return;
-    mode_ = mode;
+    document_.displayMode = mode;
     UpdateModeButtons();
     Relayout();
     emit ViewChanged();
@@ -179,8 +187,8 @@ void WaveView::SetDisplayMode(int32_t mode) {
 
 void WaveView::UpdateModeButtons() {
     for (int m = 0; m < 3; ++m)
-        modeButtons_[m]->setChecked(m == mode_);
-    verticalButton_->setChecked(verticalZoom_);
+        modeButtons_[m]->setChecked(m == document_.displayMode);
+    verticalButton_->setChecked(document_.verticalZoom);
 }
 
 void WaveView::PlaceCursor(int32_t frame, bool scrubbing) {

@@ -44,8 +44,8 @@ public:
     void ZoomFull();
     void ToggleVerticalZoom();
     void SetDisplayMode(int32_t mode);
-    int32_t DisplayMode() const { return mode_; }
-    bool VerticalZoom() const { return verticalZoom_; }
+    int32_t DisplayMode() const;
+    bool VerticalZoom() const;
     // Placing the cursor: the document's cursor, the scroll thumb, both
     // cursor bands (25 ms on the main window while scrubbing) and the view
     // following it. Status text is the owner's business.
@@ -91,8 +91,6 @@ private:
     QToolButton* modeButtons_[3] = {};
     QToolButton* verticalButton_ = nullptr;
     QHBoxLayout* buttonBar_ = nullptr;
-    int32_t mode_ = WavePicture::kCombined;
-    bool verticalZoom_ = false;
     std::vector<WaveBookmark> bookmarks_;
 };
 
