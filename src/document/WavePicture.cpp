@@ -1,7 +1,6 @@
 #include "document/WavePicture.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -609,32 +608,6 @@ int32_t FrameForScrollThumb(int position, int32_t length) {
     if (length <= 0) return 0;
     const auto frame = static_cast<int64_t>(static_cast<double>(length) * position * 0.005);
     return static_cast<int32_t>(std::clamp<int64_t>(frame, 0, length));
-}
-
-namespace {
-
-// Magnitude and sign of a time, without overflow at the most negative one.
-uint64_t Magnitude(int64_t milliseconds) {
-    return milliseconds < 0 ? uint64_t{0} - static_cast<uint64_t>(milliseconds)
-                            : static_cast<uint64_t>(milliseconds);
-}
-
-}  // namespace
-
-std::string FormatStatusTime(int64_t milliseconds) {
-    const uint64_t m = Magnitude(milliseconds) + 5;
-    char text[64];
-    std::snprintf(text, sizeof text, "%s%" PRIu64 ":%.2" PRIu64 ":%.2" PRIu64 ".%.2" PRIu64,
-                  milliseconds < 0 ? "-" : "", m / 3600000, m / 60000 % 60, m / 1000 % 60, m % 1000 / 10);
-    return text;
-}
-
-std::string FormatStatusTimeMs(int64_t milliseconds) {
-    const uint64_t m = Magnitude(milliseconds);
-    char text[64];
-    std::snprintf(text, sizeof text, "%s%" PRIu64 ":%.2" PRIu64 ":%.2" PRIu64 ".%.3" PRIu64,
-                  milliseconds < 0 ? "-" : "", m / 3600000, m / 60000 % 60, m / 1000 % 60, m % 1000);
-    return text;
 }
 
 // ---- Mouse

@@ -242,12 +242,6 @@ WaveViewRange FollowCursor(WaveViewRange view, int32_t frame);
 int ScrollThumbForFrame(int32_t frame, int32_t length);
 int32_t FrameForScrollThumb(int position, int32_t length);
 
-// "Current Time" text: "%ld:%.2ld:%.2ld.%.2ld" rounded to the nearest
-// hundredth from milliseconds; a negative time gets a leading "-".
-std::string FormatStatusTime(int64_t milliseconds);
-// "%ld:%.2ld:%.2ld.%.3ld", not rounded; a negative time gets a leading "-".
-std::string FormatStatusTimeMs(int64_t milliseconds);
-
 // ---- The mouse of a wave window, without the window: pivot, the grabbed
 // edge, drag-scroll and the notifications a gesture produces.
 

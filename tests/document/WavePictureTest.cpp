@@ -395,13 +395,6 @@ TEST(WaveView, ZoomAndRelayoutStayInsideTheDocument) {
     EXPECT_EQ(RelayoutView({800, 900}, 700, 22050).end, 700);
 }
 
-TEST(WaveView, StatusTimes) {
-    EXPECT_EQ(FormatStatusTime(3599995), "1:00:00.00");  // rounds up across every field
-    EXPECT_EQ(FormatStatusTime(-1500), "-0:00:01.50");
-    EXPECT_EQ(FormatStatusTime(90000000), "25:00:00.00");
-    EXPECT_EQ(FormatStatusTimeMs(3723999), "1:02:03.999");
-}
-
 using Codes = std::vector<WaveMouseTracker::Code>;
 
 TEST(WaveMouse, ClickShiftClickAndDragsAroundThePivot) {
