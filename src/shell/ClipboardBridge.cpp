@@ -58,7 +58,13 @@ ClipboardBridge::ClipboardBridge(const AudioClip& clipboardClip, TaskHost& tasks
                                  QObject* parent)
     : QObject(parent), clip_(clipboardClip), tasks_(tasks), busy_(std::move(busy)) {}
 
-ClipboardBridge::~ClipboardBridge() = default;
+ClipboardBridge::~ClipboardBridge() {
+    // A promise still pending when the editor goes yields nothing; dropping
+    // it now also lets go of its clip while the working folder still exists.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard != nullptr && dynamic_cast<const WavPromise*>(clipboard->mimeData()) != nullptr)
+        clipboard->clear();
+}
 
 void ClipboardBridge::Announce() {
     // The clipboard owns the promise from here on.
