@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "document/ProgressTask.h"
 
 namespace sonitor {
 
@@ -14,5 +17,23 @@ inline std::string BenchBase() {
     }
     return "/tmp";
 }
+
+// Nobody watches a benchmark: no display, never cancelled; errors go to
+// stderr under the program's name.
+class SilentTaskHost final : public TaskHost {
+public:
+    explicit SilentTaskHost(const char* program = "bench") : program_(program) {}
+    bool OpenProgress(ProgressTask&) override { return true; }
+    void CloseProgress(ProgressTask&) override {}
+    void SetProgressText(ProgressTask&, int, const std::string&) override {}
+    void SetProgressPercent(ProgressTask&, int) override {}
+    bool Pump(ProgressTask&) override { return false; }
+    void ShowTaskError(ProgressTask&, const std::string& text) override {
+        std::fprintf(stderr, "%s: %s\n", program_, text.c_str());
+    }
+
+private:
+    const char* program_;
+};
 
 }  // namespace sonitor

@@ -58,22 +58,9 @@ double Median(const std::vector<double>& v) {
     return Quantile(v, 0.5);
 }
 
-// Runs tasks without showing anything; never cancels.
-class SilentTaskHost final : public TaskHost {
-public:
-    bool OpenProgress(ProgressTask&) override { return true; }
-    void CloseProgress(ProgressTask&) override {}
-    void SetProgressText(ProgressTask&, int, const std::string&) override {}
-    void SetProgressPercent(ProgressTask&, int) override {}
-    bool Pump(ProgressTask&) override { return false; }
-    void ShowTaskError(ProgressTask&, const std::string& text) override {
-        std::fprintf(stderr, "edit_bench: %s\n", text.c_str());
-    }
-};
-
 struct Bench {
     HeadlessDocumentHost host;
-    SilentTaskHost tasks;
+    SilentTaskHost tasks{"edit_bench"};
     EditContext ctx{host, tasks, SettingsStore::Default()};
 };
 

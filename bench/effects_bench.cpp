@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "BenchBase.h"
+#include "BenchLoad.h"
 #include "document/AudioClip.h"
 #include "document/ClipWriter.h"
 #include "document/ProgressTask.h"
@@ -41,68 +41,6 @@ namespace sonitor {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Nobody watches: no display, never cancelled.
-class SilentHost final : public TaskHost {
-public:
-    bool OpenProgress(ProgressTask&) override { return true; }
-    void CloseProgress(ProgressTask&) override {}
-    void SetProgressText(ProgressTask&, int, const std::string&) override {}
-    void SetProgressPercent(ProgressTask&, int) override {}
-    bool Pump(ProgressTask&) override { return false; }
-    void ShowTaskError(ProgressTask&, const std::string& text) override {
-        std::fprintf(stderr, "effects_bench: %s\n", text.c_str());
-    }
-};
-
-uint32_t Le32(const unsigned char* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint16_t Le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-// Writes a 16-bit PCM WAV file into a clip, samples on the internal scale.
-bool LoadWav(const std::string& path, AudioClip& clip) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    unsigned char head[12];
-    bool ok = std::fread(head, 1, 12, f) == 12 && std::memcmp(head, "RIFF", 4) == 0 &&
-              std::memcmp(head + 8, "WAVE", 4) == 0;
-    int channels = 0;
-    int32_t rate = 0;
-    Ref<ClipWriter> writer;
-    unsigned char chunk[8];
-    while (ok && std::fread(chunk, 1, 8, f) == 8) {
-        const uint32_t size = Le32(chunk + 4);
-        if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16 && size < 1024) {
-            unsigned char body[1024];
-            ok = std::fread(body, 1, size + (size & 1), f) == size + (size & 1);
-            channels = Le16(body + 2);
-            rate = static_cast<int32_t>(Le32(body + 4));
-            ok = ok && (Le16(body) == 1 || Le16(body) == 0xFFFE) && Le16(body + 14) == 16 && channels >= 1 &&
-                 channels <= 2;
-        } else if (std::memcmp(chunk, "data", 4) == 0 && channels > 0) {
-            writer = CreateClipWriter(&clip, rate, channels);
-            std::vector<int16_t> pcm(static_cast<size_t>(kMaxTransferFrames) * channels);
-            std::vector<int32_t> samples(pcm.size());
-            for (int64_t left = size / (2 * channels); left > 0;) {
-                const size_t want = static_cast<size_t>(std::min<int64_t>(left, kMaxTransferFrames));
-                const size_t got = std::fread(pcm.data(), 2 * static_cast<size_t>(channels), want, f);
-                if (got == 0) break;
-                for (size_t i = 0; i < got * channels; ++i)
-                    samples[i] = 16 * pcm[i];
-                writer->Write(samples.data(), static_cast<int32_t>(got));
-                left -= static_cast<int64_t>(got);
-            }
-            break;
-        } else {
-            ok = std::fseek(f, static_cast<long>(size + (size & 1)), SEEK_CUR) == 0;
-        }
-    }
-    std::fclose(f);
-    return ok && writer && writer->Close() && clip.Length() > 0;
-}
 
 // Noise in both channels at a loudness that changes every half second,
 // from near silence to full scale, so the dynamics effects have work to do.
@@ -127,17 +65,17 @@ bool Wanted(const std::vector<std::string>& only, const std::string& id) {
 }
 
 int Run(const std::string& wav, int64_t seconds, int rounds, const std::vector<std::string>& only) {
+    SilentTaskHost host{"effects_bench"};
     AudioClip original;
     if (!wav.empty()) {
-        if (!LoadWav(wav, original)) {
-            std::fprintf(stderr, "effects_bench: cannot read %s as 16-bit PCM WAV\n", wav.c_str());
+        if (!LoadAudioIntoClip(wav, original, host)) {
+            std::fprintf(stderr, "effects_bench: cannot read %s\n", wav.c_str());
             return 1;
         }
     } else {
         original = MakeNoiseClip(seconds);
     }
     const double duration = static_cast<double>(original.Length()) / original.SampleRate();
-    SilentHost host;
     for (const EffectDefinition& effect : EffectCatalogue()) {
         if (!Wanted(only, effect.id)) continue;
         EffectValues values = DefaultEffectValues(effect);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchBase.h"
 #include "document/CopySourceToSink.h"
 #include "document/ProgressTask.h"
 #include "document/SoundDocument.h"
@@ -25,19 +26,6 @@
 #include "foundation/WorkingFolder.h"
 
 namespace {
-
-// Nobody watches a benchmark: no display, no cancel.
-class QuietHost final : public sonitor::TaskHost {
-public:
-    bool OpenProgress(sonitor::ProgressTask&) override { return true; }
-    void CloseProgress(sonitor::ProgressTask&) override {}
-    void SetProgressText(sonitor::ProgressTask&, int, const std::string&) override {}
-    void SetProgressPercent(sonitor::ProgressTask&, int) override {}
-    bool Pump(sonitor::ProgressTask&) override { return false; }
-    void ShowTaskError(sonitor::ProgressTask&, const std::string& text) override {
-        std::fprintf(stderr, "error: %s\n", text.c_str());
-    }
-};
 
 double Since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -57,7 +45,7 @@ int main(int argc, char** argv) {
     const auto t0 = std::chrono::steady_clock::now();
     if (mode == "load") {
         Ref<SoundDocument> document = MakeRef<SoundDocument>();
-        QuietHost host;
+        sonitor::SilentTaskHost host;
         uint8_t interact = 0;
         FunctionTask task("Open",
                           [&](ProgressTask& t) { return LoadAudioFile(t, *document, argv[2], interact); });
@@ -83,7 +71,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     Ref<AudioSink> sink = CreatePcmWavSink(argv[3], source->SampleRate(), 16, source->Channels());
-    QuietHost host;
+    sonitor::SilentTaskHost host;
     FunctionTask task("Copy", [&](ProgressTask& t) { return CopySourceToSink(t, "Copying", source, sink); });
     const int32_t result = RunTask(task, host);
     const bool closed = sink->Close();
