@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/EffectRunning.h"
+
 #include "document/ClipReader.h"
 #include "document/ClipWriter.h"
 #include "effects/EffectCatalogue.h"
 #include "effects/NoiseReduction.h"
-#include "support/MemorySources.h"
 #include "support/ClipSamples.h"
+#include "support/MemorySources.h"
 #include "support/ScriptedTaskHost.h"
 #include "support/SourceReading.h"
 
@@ -24,25 +26,6 @@ namespace sonitor {
 // ClickRepair.cpp
 
 namespace {
-
-int32_t RunEffect(const char* id, AudioClip& clip, int32_t start, int32_t end, test::ScriptedTaskHost& host) {
-    const EffectDefinition* effect = FindEffect(id);
-    EXPECT_NE(effect, nullptr) << id;
-    const EffectValues values = DefaultEffectValues(*effect);
-    EffectRange range{clip, start, end};
-    FunctionTask task(effect->name, [&](ProgressTask& t) { return effect->run(t, range, values); });
-    return RunTask(task, host);
-}
-
-std::vector<int32_t> ReadInRandomPieces(AudioSource& source, int64_t frames, std::mt19937& rng) {
-    std::vector<int32_t> out(static_cast<size_t>(frames) * source.Channels());
-    for (int64_t done = 0; done < frames;) {
-        const auto n = static_cast<int32_t>(std::min<int64_t>(frames - done, 1 + rng() % 3000));
-        source.Read(out.data() + done * source.Channels(), n);
-        done += n;
-    }
-    return out;
-}
 
 // Two notes and a little hiss: something a record might hold.
 std::vector<int32_t> Music(int32_t frames, int channels, std::mt19937& rng) {
@@ -90,7 +73,7 @@ TEST(ClickRepairTest, FindsInjectedClicksAndLeavesTheRestBitForBit) {
 
     AudioClip clip = test::ClipFromSamples(clicked, channels);
     test::ScriptedTaskHost host;
-    ASSERT_EQ(RunEffect("click-pop-auto", clip, 0, clip.Length(), host), kTaskDone);
+    ASSERT_EQ(test::RunEffect("click-pop-auto", clip, 0, clip.Length(), host), kTaskDone);
     ASSERT_EQ(clip.Length(), frames);
     const std::vector<int32_t> out = test::ClipSamples(clip);
 
@@ -118,10 +101,10 @@ TEST(ClickRepairTest, FindsInjectedClicksAndLeavesTheRestBitForBit) {
     // The stream gives the same in any pieces, and a seek repeats it.
     auto source = MakeRef<test::VectorSource>(clicked, 44100, channels);
     Ref<AudioSource> repair = CreateAutoClickRepair(source, 50, 450);
-    EXPECT_EQ(ReadInRandomPieces(*repair, frames, rng), out);
+    EXPECT_EQ(test::ReadInRandomPieces(*repair, frames, rng, 3000), out);
     repair->Seek(frames / 2);
     EXPECT_EQ(repair->Position(), frames / 2);
-    const std::vector<int32_t> half = ReadInRandomPieces(*repair, frames - frames / 2, rng);
+    const std::vector<int32_t> half = test::ReadInRandomPieces(*repair, frames - frames / 2, rng, 3000);
     EXPECT_TRUE(std::equal(half.begin(), half.end(), out.begin() + ptrdiff_t(frames / 2) * channels));
 }
 
@@ -165,7 +148,7 @@ TEST(ClickRepairTest, ClickLengthIsBoundedWhateverIsAsked) {
     // An empty selection is a failure and changes nothing.
     AudioClip clip = test::ClipFromSamples(std::vector<int32_t>(input.begin(), input.begin() + 2000), 2);
     test::ScriptedTaskHost host;
-    EXPECT_EQ(RunEffect("click-pop-auto", clip, 500, 500, host), kTaskFailed);
+    EXPECT_EQ(test::RunEffect("click-pop-auto", clip, 500, 500, host), kTaskFailed);
     EXPECT_EQ(test::ClipSamples(clip), std::vector<int32_t>(input.begin(), input.begin() + 2000));
 }
 
@@ -180,12 +163,12 @@ TEST(ClickRepairTest, ManualRepairOfAMillisecondAtMost) {
 
     // 44 frames is a millisecond at 44100 Hz; 45 is refused unchanged.
     AudioClip refused = test::ClipFromSamples(clicked, 1);
-    EXPECT_EQ(RunEffect("click-pop-manual", refused, at - 20, at + 25, host), kTaskFailed);
+    EXPECT_EQ(test::RunEffect("click-pop-manual", refused, at - 20, at + 25, host), kTaskFailed);
     EXPECT_EQ(test::ClipSamples(refused), clicked);
     EXPECT_EQ(host.errors, std::vector<std::string>{kManualClickTooLongMessage});
 
     AudioClip clip = test::ClipFromSamples(clicked, 1);
-    ASSERT_EQ(RunEffect("click-pop-manual", clip, at - 20, at + 24, host), kTaskDone);
+    ASSERT_EQ(test::RunEffect("click-pop-manual", clip, at - 20, at + 24, host), kTaskDone);
     const std::vector<int32_t> out = test::ClipSamples(clip);
     for (int32_t i = 0; i < 20000; ++i) {
         if (i < at - 20 || i >= at + 24) {

@@ -9,14 +9,18 @@
 
 #include <gtest/gtest.h>
 
+#include "support/EffectRunning.h"
+
+#include "support/SourceReading.h"
+
 #include "document/ClipReader.h"
 #include "document/ClipWriter.h"
 #include "effects/Decibels.h"
 #include "effects/EffectCatalogue.h"
 #include "effects/EffectProcessors.h"
 #include "foundation/Numbers.h"
-#include "support/MemorySources.h"
 #include "support/ClipSamples.h"
+#include "support/MemorySources.h"
 #include "support/ScriptedTaskHost.h"
 
 namespace sonitor {
@@ -24,25 +28,6 @@ namespace sonitor {
 // Dynamics.cpp
 
 namespace {
-
-int32_t RunEffect(const char* id, AudioClip& clip, int32_t start, int32_t end) {
-    const EffectDefinition* effect = FindEffect(id);
-    const EffectValues values = DefaultEffectValues(*effect);
-    EffectRange range{clip, start, end};
-    test::ScriptedTaskHost host;
-    FunctionTask task(effect->name, [&](ProgressTask& t) { return effect->run(t, range, values); });
-    return RunTask(task, host);
-}
-
-std::vector<int32_t> ReadInRandomPieces(AudioSource& source, int64_t frames, std::mt19937& rng) {
-    std::vector<int32_t> out(static_cast<size_t>(frames) * source.Channels());
-    for (int64_t done = 0; done < frames;) {
-        const auto n = static_cast<int32_t>(std::min<int64_t>(frames - done, 1 + rng() % 8192));
-        source.Read(out.data() + done * source.Channels(), n);
-        done += n;
-    }
-    return out;
-}
 
 // The compressor over a whole buffer, written from its description: the
 // gain table in double, block levels from the high/low split mean of
@@ -121,7 +106,7 @@ TEST(CompressorTest, MatchesTheModelInAnyPiecesAndAfterSeek) {
         auto source = MakeRef<test::VectorSource>(input, k.rate, k.channels);
         Ref<AudioSource> compressor = CreateCompressor(source, k.threshold, k.ratio, k.limit);
         EXPECT_EQ(compressor->FullScale(), 4194303);
-        EXPECT_EQ(ReadInRandomPieces(*compressor, frames, rng),
+        EXPECT_EQ(test::ReadInRandomPieces(*compressor, frames, rng, 8192),
                   ModelCompressor(input, k.channels, k.rate, k.threshold, k.ratio, k.limit));
 
         // A seek starts afresh there, as a new chain over the rest would.
@@ -129,7 +114,7 @@ TEST(CompressorTest, MatchesTheModelInAnyPiecesAndAfterSeek) {
         compressor->Seek(at);
         EXPECT_EQ(compressor->Position(), at);
         const std::vector<int32_t> rest(input.begin() + at * k.channels, input.end());
-        EXPECT_EQ(ReadInRandomPieces(*compressor, frames - at, rng),
+        EXPECT_EQ(test::ReadInRandomPieces(*compressor, frames - at, rng, 8192),
                   ModelCompressor(rest, k.channels, k.rate, k.threshold, k.ratio, k.limit));
     }
 }
@@ -147,7 +132,7 @@ TEST(StereoPanTest, FollowsTheDecibelRuleAndKeepsTheCentre) {
     for (int pan : {0, 1, 25, 50, 73, 100}) {
         const int32_t left = weight(1 - pan / 100.0), right = weight(pan / 100.0);
         Ref<AudioSource> panned = CreateStereoPan(MakeRef<test::VectorSource>(input, 44100, 2), pan);
-        const std::vector<int32_t> out = ReadInRandomPieces(*panned, 10000, rng);
+        const std::vector<int32_t> out = test::ReadInRandomPieces(*panned, 10000, rng, 8192);
         for (size_t i = 0; i < out.size(); i += 2) {
             ASSERT_EQ(out[i], MulQ24(input[i], left)) << pan << " " << i;
             ASSERT_EQ(out[i + 1], MulQ24(input[i + 1], right)) << pan << " " << i;
@@ -156,7 +141,7 @@ TEST(StereoPanTest, FollowsTheDecibelRuleAndKeepsTheCentre) {
     // The centre, applied: the clip stays as it was (no channel folded into
     // the other).
     AudioClip clip = test::ClipFromSamples(input, 2);
-    ASSERT_EQ(RunEffect("stereo-pan", clip, 0, clip.Length()), kTaskDone);
+    ASSERT_EQ(test::RunEffect("stereo-pan", clip, 0, clip.Length()), kTaskDone);
     EXPECT_EQ(test::ClipSamples(clip), input);
 }
 
@@ -168,7 +153,7 @@ TEST(DcOffsetTest, SubtractsEachChannelsMeanInTheSelectionOnly) {
     input[2 * 20000 + 1] = INT32_MIN + 5;  // must not wrap when the offset below 0 comes off
     AudioClip clip = test::ClipFromSamples(input, 2);
     const int32_t start = 1000, end = 25000;
-    ASSERT_EQ(RunEffect("dc-offset-correction", clip, start, end), kTaskDone);
+    ASSERT_EQ(test::RunEffect("dc-offset-correction", clip, start, end), kTaskDone);
     int64_t sums[2] = {0, 0};
     for (size_t i = 2 * start; i < 2 * end; ++i)
         sums[i % 2] += input[i];
@@ -195,7 +180,7 @@ TEST(ReduceVocalsTest, LeavesTheDifferenceInBothChannelsUnderTheCeiling) {
     }
     // Below the ceiling the limiter passes the difference as it is.
     AudioClip clip = test::ClipFromSamples(input, 2);
-    ASSERT_EQ(RunEffect("reduce-vocals", clip, 2000, 28000), kTaskDone);
+    ASSERT_EQ(test::RunEffect("reduce-vocals", clip, 2000, 28000), kTaskDone);
     const std::vector<int32_t> out = test::ClipSamples(clip);
     for (size_t i = 0; i < out.size(); ++i) {
         const size_t f = i / 2;
@@ -203,7 +188,7 @@ TEST(ReduceVocalsTest, LeavesTheDifferenceInBothChannelsUnderTheCeiling) {
     }
     // Opposite full-scale channels differ by twice full scale: limited.
     clip = test::ClipFromSamples(loud, 2);
-    ASSERT_EQ(RunEffect("reduce-vocals", clip, 0, frames), kTaskDone);
+    ASSERT_EQ(test::RunEffect("reduce-vocals", clip, 0, frames), kTaskDone);
     int32_t peak = 0;
     for (int32_t s : test::ClipSamples(clip))
         peak = std::max(peak, std::abs(s));
@@ -223,7 +208,7 @@ TEST(AutomaticGainControlTest, BringsLevelsTowardTheTargetAndLeavesQuietEndsAlon
         input[size_t(f) * 2] = input[size_t(f) * 2 + 1] = static_cast<int32_t>(v);
     }
     AudioClip clip = test::ClipFromSamples(input, 2, rate);
-    ASSERT_EQ(RunEffect("automatic-gain-control", clip, 0, frames), kTaskDone);
+    ASSERT_EQ(test::RunEffect("automatic-gain-control", clip, 0, frames), kTaskDone);
     const std::vector<int32_t> out = test::ClipSamples(clip);
     // The noise before the first active window and after the last one (the
     // gain returns to unity within that window) is untouched.
@@ -248,7 +233,7 @@ TEST(AutomaticGainControlTest, BringsLevelsTowardTheTargetAndLeavesQuietEndsAlon
     EXPECT_NEAR(change(3 * half + half / 4, 4 * half - half / 4), -9.5, 2.0);
 
     AudioClip silent = test::ClipFromSamples(std::vector<int32_t>(20000, 0), 1, rate);
-    ASSERT_EQ(RunEffect("automatic-gain-control", silent, 0, 20000), kTaskDone);
+    ASSERT_EQ(test::RunEffect("automatic-gain-control", silent, 0, 20000), kTaskDone);
     EXPECT_EQ(test::ClipSamples(silent), std::vector<int32_t>(20000, 0));
 }
 

@@ -3,9 +3,9 @@
 // applied to a selection.
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <random>
 #include <string>
-#include <numeric>
 #include <vector>
 
 #include <gtest/gtest.h>

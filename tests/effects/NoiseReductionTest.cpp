@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/EffectRunning.h"
+
 #include "document/ClipReader.h"
 #include "document/ClipWriter.h"
 #include "effects/EffectCatalogue.h"
@@ -24,28 +26,6 @@ namespace sonitor {
 // NoiseReduction.cpp
 
 namespace {
-
-int32_t RunEffect(const char* id, AudioClip& clip, int32_t start, int32_t end, const EffectValues& changes,
-                  test::ScriptedTaskHost& host) {
-    const EffectDefinition* effect = FindEffect(id);
-    EXPECT_NE(effect, nullptr) << id;
-    EffectValues values = DefaultEffectValues(*effect);
-    for (const auto& [key, value] : changes)
-        values[key] = value;
-    EffectRange range{clip, start, end};
-    FunctionTask task(effect->name, [&](ProgressTask& t) { return effect->run(t, range, values); });
-    return RunTask(task, host);
-}
-
-std::vector<int32_t> ReadInRandomPieces(AudioSource& source, int64_t frames, std::mt19937& rng) {
-    std::vector<int32_t> out(static_cast<size_t>(frames) * source.Channels());
-    for (int64_t done = 0; done < frames;) {
-        const auto n = static_cast<int32_t>(std::min<int64_t>(frames - done, 1 + rng() % 5000));
-        source.Read(out.data() + done * source.Channels(), n);
-        done += n;
-    }
-    return out;
-}
 
 std::vector<int32_t> Noise(size_t count, double sigma, std::mt19937& rng) {
     std::normal_distribution<double> normal(0.0, sigma);
@@ -104,7 +84,7 @@ TEST(NoiseGateTest, WideOpenAtTheLowestLevelsItIsTheLowCutAlone) {
                 CreateNoiseGate(MakeRef<test::VectorSource>(input, rate, channels), level);
             EXPECT_EQ(gate->Position(), 0);
             // Not up to the end: the silence after it rightly closes the gate.
-            const std::vector<int32_t> out = ReadInRandomPieces(*gate, 25000, rng);
+            const std::vector<int32_t> out = test::ReadInRandomPieces(*gate, 25000, rng, 5000);
             EXPECT_EQ(gate->Position(), 25000);
             for (size_t i = 0; i < out.size(); ++i)
                 ASSERT_EQ(out[i], expected[i]) << i;
@@ -123,7 +103,7 @@ TEST(NoiseGateTest, ShutsTheGapsAndPassesTheToneAndRestartsOnSeek) {
         if (i < part || i >= 3 * part)
             input[size_t(i)] += static_cast<int32_t>(262136 * std::sin(2 * M_PI * 1000 * i / rate));
     Ref<AudioSource> gate = CreateNoiseGate(MakeRef<test::VectorSource>(input, rate, 1), -30);
-    const std::vector<int32_t> out = ReadInRandomPieces(*gate, total, rng);
+    const std::vector<int32_t> out = test::ReadInRandomPieces(*gate, total, rng, 5000);
     // Closing halves the upper bands' gains every 1/30 s block and takes a
     // quarter off the lowest band's: after half a second the gap is shut.
     const size_t gapFrom = size_t(2 * part), gapTo = size_t(3 * part - rate / 10);
@@ -141,7 +121,7 @@ TEST(NoiseGateTest, ShutsTheGapsAndPassesTheToneAndRestartsOnSeek) {
     EXPECT_EQ(gate->Position(), at);
     const std::vector<int32_t> rest(input.begin() + at, input.end());
     Ref<AudioSource> fresh = CreateNoiseGate(MakeRef<test::VectorSource>(rest, rate, 1), -30);
-    EXPECT_EQ(ReadInRandomPieces(*gate, total - at, rng), test::ReadFrames(*fresh, total - at));
+    EXPECT_EQ(test::ReadInRandomPieces(*gate, total - at, rng, 5000), test::ReadFrames(*fresh, total - at));
 }
 
 TEST(NoiseProfileTest, BinMagnitudesAndPercentilesOfKnownTones) {
@@ -192,11 +172,11 @@ TEST(SpectralSubtractionTest, ASilentProfileLeavesEverySampleInPlace) {
         const std::vector<int32_t> input = Noise(size_t(frames) * channels, 100000, rng);
         auto source = MakeRef<test::VectorSource>(input, rate, channels);
         Ref<AudioSource> subtraction = CreateSpectralSubtraction(source, silence);
-        EXPECT_EQ(ReadInRandomPieces(*subtraction, frames, rng), input);
+        EXPECT_EQ(test::ReadInRandomPieces(*subtraction, frames, rng, 5000), input);
         const int32_t at = frames / 3 + 17;
         subtraction->Seek(at);
         EXPECT_EQ(subtraction->Position(), at);
-        const std::vector<int32_t> rest = ReadInRandomPieces(*subtraction, frames - at, rng);
+        const std::vector<int32_t> rest = test::ReadInRandomPieces(*subtraction, frames - at, rng, 5000);
         EXPECT_TRUE(std::equal(rest.begin(), rest.end(), input.begin() + ptrdiff_t(at) * channels));
     }
 }
@@ -216,8 +196,9 @@ TEST(SpectralSubtractionTest, NoiseSampleTakesOutTheHissAndKeepsTheTone) {
         input[size_t(i)] += static_cast<int32_t>(131068 * std::sin(2 * M_PI * 1000 * (i - rate) / rate));
     AudioClip clip = test::ClipFromSamples(input, 1, rate);
     test::ScriptedTaskHost host;
-    ASSERT_EQ(RunEffect("noise-reduction-sample", clip, 0, clip.Length(), {{"NoiseSample", "0:1000"}}, host),
-              kTaskDone);
+    ASSERT_EQ(
+        test::RunEffect("noise-reduction-sample", clip, 0, clip.Length(), {{"NoiseSample", "0:1000"}}, host),
+        kTaskDone);
     ASSERT_EQ(clip.Length(), 4 * rate);
     const std::vector<int32_t> out = test::ClipSamples(clip);
 
@@ -271,7 +252,7 @@ TEST(NoiseSampleTest, RefusalsAndTheStoredSample) {
     test::ScriptedTaskHost host;
     StoreNoiseSample(nullptr);
     // Nothing taken yet; then a sample that is too short changes nothing.
-    EXPECT_EQ(RunEffect("noise-reduction-sample", clip, 0, rate, {}, host), kTaskFailed);
+    EXPECT_EQ(test::RunEffect("noise-reduction-sample", clip, 0, rate, {}, host), kTaskFailed);
     FunctionTask shortSample("Get Noise Sample",
                              [&](ProgressTask& t) { return TakeNoiseSample(t, clip, 0, minimum - 1); });
     EXPECT_EQ(RunTask(shortSample, host), kTaskFailed);
@@ -282,15 +263,15 @@ TEST(NoiseSampleTest, RefusalsAndTheStoredSample) {
     ASSERT_NE(StoredNoiseSample(), nullptr);
     // A stereo sample does not fit a mono clip.
     const std::vector<int32_t> monoBefore = test::ClipSamples(mono);
-    EXPECT_EQ(RunEffect("noise-reduction-sample", mono, 0, mono.Length(), {}, host), kTaskFailed);
+    EXPECT_EQ(test::RunEffect("noise-reduction-sample", mono, 0, mono.Length(), {}, host), kTaskFailed);
     EXPECT_EQ(test::ClipSamples(mono), monoBefore);
-    EXPECT_EQ(RunEffect("noise-reduction-sample", clip, 0, clip.Length(), {}, host), kTaskDone);
+    EXPECT_EQ(test::RunEffect("noise-reduction-sample", clip, 0, clip.Length(), {}, host), kTaskDone);
     EXPECT_LT(Db(MeanSquare(test::ClipSamples(clip), 4096, stereo.size() - 4096) / (2000.0 * 2000.0)), -12.0);
     StoreNoiseSample(nullptr);
 
     // The automatic variant cannot take a profile from a selection that
     // short either, and its percentile is a percentage.
-    EXPECT_EQ(RunEffect("noise-reduction-auto", mono, 0, minimum - 1, {}, host), kTaskFailed);
+    EXPECT_EQ(test::RunEffect("noise-reduction-auto", mono, 0, minimum - 1, {}, host), kTaskFailed);
     EXPECT_EQ(test::ClipSamples(mono), monoBefore);
     const EffectDefinition* automatic = FindEffect("noise-reduction-auto");
     EXPECT_FALSE(automatic->validate({{"SSNoiseThreshold", "100"}}));

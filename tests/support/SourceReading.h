@@ -3,6 +3,7 @@
 // Reading whole stretches of an AudioSource in the usual ways.
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "foundation/AudioSource.h"
@@ -31,6 +32,19 @@ inline std::vector<int32_t> ReadToEnd(AudioSource& source, int32_t piece = kMaxT
         all.insert(all.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(valid * channels));
     }
     return all;
+}
+
+// `frames` frames in pieces of random length, 1 to maxPiece frames: a
+// source must not depend on how its reader cuts the stream.
+inline std::vector<int32_t> ReadInRandomPieces(AudioSource& source, int64_t frames, std::mt19937& rng,
+                                               int32_t maxPiece) {
+    std::vector<int32_t> out(static_cast<size_t>(frames) * static_cast<size_t>(source.Channels()));
+    for (int64_t done = 0; done < frames;) {
+        const auto n = static_cast<int32_t>(std::min<int64_t>(frames - done, 1 + rng() % maxPiece));
+        source.Read(out.data() + done * source.Channels(), n);
+        done += n;
+    }
+    return out;
 }
 
 }  // namespace sonitor::test
